@@ -1,0 +1,41 @@
+#include "win/module.h"
+
+#include <windows.h>
+
+namespace win {
+
+std::wstring ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n < path.size()) {
+      path.resize(n);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring ProgramFolder() {
+  std::wstring path = ExecutablePath();
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos) return path;
+  path.resize(slash);
+  if (path.size() == 2 && path[1] == L':') path += L'\\';
+  return path;
+}
+
+void DoEvents() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Leave the quit for the main loop.
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+}  // namespace win

@@ -1,0 +1,17 @@
+// Where the running program lives, and the one pass of the message loop that the design calls for.
+#pragma once
+
+#include <string>
+
+namespace win {
+
+// Full path of the running executable.
+std::wstring ExecutablePath();
+
+// The executable's folder, without a trailing backslash except at a drive root ("C:\").
+std::wstring ProgramFolder();
+
+// Dispatches every message already waiting for this thread, then returns.
+void DoEvents();
+
+}  // namespace win

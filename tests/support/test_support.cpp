@@ -1,0 +1,282 @@
+#include "support/test_support.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include "win/text.h"
+#include "win/unique.h"
+
+namespace testsupport {
+namespace {
+
+std::wstring g_exe;
+
+std::wstring FromHex(std::wstring_view hex) {
+  std::wstring out;
+  for (size_t i = 0; i + 4 <= hex.size(); i += 4) {
+    out += static_cast<wchar_t>(std::wcstoul(std::wstring(hex.substr(i, 4)).c_str(), nullptr, 16));
+  }
+  return out;
+}
+
+std::string BytesFromHex(std::wstring_view hex) {
+  std::string out;
+  for (size_t i = 0; i + 2 <= hex.size(); i += 2) {
+    out += static_cast<char>(std::wcstoul(std::wstring(hex.substr(i, 2)).c_str(), nullptr, 16));
+  }
+  return out;
+}
+
+HGLOBAL Block(const void* data, size_t bytes) {
+  HGLOBAL h = ::GlobalAlloc(GMEM_MOVEABLE, bytes ? bytes : 1);
+  if (h && bytes) {
+    std::memcpy(::GlobalLock(h), data, bytes);
+    ::GlobalUnlock(h);
+  }
+  return h;
+}
+
+HGLOBAL TextBlock(const std::wstring& text) { return Block(text.c_str(), (text.size() + 1) * sizeof(wchar_t)); }
+
+HGLOBAL FileListBlock(const std::wstring& joined) {
+  std::wstring names = joined;
+  for (auto& c : names) c = c == L'|' ? L'\0' : c;
+  names += L'\0';
+  names += L'\0';
+  DROPFILES df{};
+  df.pFiles = sizeof(DROPFILES);
+  df.fWide = TRUE;
+  std::string bytes(reinterpret_cast<const char*>(&df), sizeof(df));
+  bytes.append(reinterpret_cast<const char*>(names.data()), names.size() * sizeof(wchar_t));
+  return Block(bytes.data(), bytes.size());
+}
+
+HBITMAP SmallBitmap() {
+  HDC screen = ::GetDC(nullptr);
+  HBITMAP bmp = ::CreateCompatibleBitmap(screen, 4, 4);
+  ::ReleaseDC(nullptr, screen);
+  return bmp;
+}
+
+HGLOBAL SmallDib() {
+  struct {
+    BITMAPINFOHEADER h;
+    DWORD pixels[16];
+  } dib{};
+  dib.h.biSize = sizeof(BITMAPINFOHEADER);
+  dib.h.biWidth = 4;
+  dib.h.biHeight = 4;
+  dib.h.biPlanes = 1;
+  dib.h.biBitCount = 32;
+  dib.h.biCompression = BI_RGB;
+  return Block(&dib, sizeof(dib));
+}
+
+int RunHelper(int argc, wchar_t** argv) {
+  bool open = false;
+  for (int i = 0; i < 50 && !open; ++i) {
+    open = ::OpenClipboard(nullptr);
+    if (!open) ::Sleep(20);
+  }
+  if (!open) return 3;
+  ::EmptyClipboard();
+  DWORD hold = 0;
+  for (int i = 2; i < argc; ++i) {
+    const std::wstring item = argv[i];
+    const size_t eq = item.find(L'=');
+    const std::wstring key = item.substr(0, eq);
+    const std::wstring value = eq == std::wstring::npos ? L"" : item.substr(eq + 1);
+    if (key == L"text") {
+      ::SetClipboardData(CF_UNICODETEXT, TextBlock(FromHex(value)));
+    } else if (key == L"ansitext") {
+      const std::string ansi = win::WideToBytes(FromHex(value), CP_ACP);
+      ::SetClipboardData(CF_TEXT, Block(ansi.c_str(), ansi.size() + 1));
+    } else if (key == L"rtf") {
+      const std::string rtf = win::WideToBytes(FromHex(value), CP_ACP);
+      ::SetClipboardData(::RegisterClipboardFormatW(L"Rich Text Format"), Block(rtf.c_str(), rtf.size() + 1));
+    } else if (key == L"bitmap") {
+      ::SetClipboardData(CF_BITMAP, SmallBitmap());
+    } else if (key == L"dib") {
+      ::SetClipboardData(CF_DIB, SmallDib());
+    } else if (key == L"files") {
+      ::SetClipboardData(CF_HDROP, FileListBlock(FromHex(value)));
+    } else if (key == L"mark") {
+      ::SetClipboardData(::RegisterClipboardFormatW(value.c_str()), Block("", 1));
+    } else if (key == L"dword") {
+      const size_t colon = value.find(L':');
+      const DWORD v = std::wcstoul(value.substr(colon + 1).c_str(), nullptr, 10);
+      ::SetClipboardData(::RegisterClipboardFormatW(value.substr(0, colon).c_str()), Block(&v, sizeof(v)));
+    } else if (key == L"raw") {
+      const size_t colon = value.find(L':');
+      const UINT format = std::wcstoul(value.substr(0, colon).c_str(), nullptr, 10);
+      const std::string bytes = BytesFromHex(value.substr(colon + 1));
+      HGLOBAL h = ::GlobalAlloc(GMEM_MOVEABLE, bytes.size());  // exactly this size, even 0
+      if (h && !bytes.empty()) {
+        std::memcpy(::GlobalLock(h), bytes.data(), bytes.size());
+        ::GlobalUnlock(h);
+      }
+      ::SetClipboardData(format, h);
+    } else if (key == L"hold") {
+      hold = std::wcstoul(value.c_str(), nullptr, 10);
+    }
+  }
+  ::CloseClipboard();
+  if (hold) {
+    if (::OpenClipboard(nullptr)) {
+      ::Sleep(hold);
+      ::CloseClipboard();
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+void ParseArguments(int argc, wchar_t** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::wstring a = argv[i];
+    if (a.rfind(L"--exe=", 0) == 0) g_exe = a.substr(6);
+  }
+}
+
+bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode) {
+  if (argc < 2 || std::wstring(argv[1]) != L"--helper") return false;
+  exitCode = RunHelper(argc, argv);
+  return true;
+}
+
+std::wstring PellucidorExe() {
+  std::wstring path = g_exe;
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;  // a Linux path seen through Wine
+  for (auto& c : path) c = c == L'/' ? L'\\' : c;
+  return path;
+}
+
+std::wstring SelfPath() {
+  wchar_t buf[MAX_PATH];
+  const DWORD n = ::GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  return std::wstring(buf, n);
+}
+
+bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items) {
+  std::wstring cmd = L"\"" + SelfPath() + L"\" --helper";
+  for (const auto& i : items) cmd += L" " + i;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  // Keep answering messages while the helper works: it notifies our viewers.
+  for (;;) {
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 15000, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0) break;
+    if (r != WAIT_OBJECT_0 + 1) return false;
+    PumpFor(0);
+  }
+  DWORD code = 1;
+  ::GetExitCodeProcess(pi.hProcess, &code);
+  return code == 0;
+}
+
+std::wstring Hex(std::wstring_view text) {
+  std::wstring out;
+  wchar_t buf[8];
+  for (wchar_t c : text) {
+    swprintf(buf, 8, L"%04X", static_cast<unsigned>(c));
+    out += buf;
+  }
+  return out.empty() ? L"" : out;
+}
+
+std::wstring HexBytes(std::string_view bytes) {
+  std::wstring out;
+  wchar_t buf[4];
+  for (unsigned char c : bytes) {
+    swprintf(buf, 4, L"%02X", static_cast<unsigned>(c));
+    out += buf;
+  }
+  return out;
+}
+
+void PumpFor(DWORD ms) {
+  const DWORD end = ::GetTickCount() + ms;
+  do {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+    }
+    if (ms) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  } while (static_cast<int>(end - ::GetTickCount()) > 0);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD end = ::GetTickCount() + timeoutMs;
+  for (;;) {
+    PumpFor(0);
+    if (done()) return true;
+    if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+TempFolder::TempFolder() {
+  wchar_t base[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, base);
+  static int counter = 0;
+  for (;;) {
+    path_ = std::wstring(base) + L"pellucidor-test-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+            std::to_wstring(++counter);
+    if (::CreateDirectoryW(path_.c_str(), nullptr)) break;
+  }
+}
+
+TempFolder::~TempFolder() {
+  std::wstring from = path_;
+  from.push_back(L'\0');
+  SHFILEOPSTRUCTW op{};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_NO_UI;
+  (void)::SHFileOperationW(&op);
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  if (!f) return {};
+  std::string out;
+  char buf[65536];
+  DWORD got = 0;
+  while (::ReadFile(f.get(), buf, sizeof(buf), &got, nullptr) && got) out.append(buf, got);
+  return out;
+}
+
+bool WriteBytes(const std::wstring& path, std::string_view bytes) {
+  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  DWORD wrote = 0;
+  return f && ::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+         wrote == bytes.size();
+}
+
+std::string Utf8(std::wstring_view text) { return win::WideToBytes(text, CP_UTF8); }
+
+std::wstring ClipboardText() {
+  if (!::OpenClipboard(nullptr)) return L"<busy>";
+  std::wstring text;
+  if (HANDLE h = ::GetClipboardData(CF_UNICODETEXT)) {
+    if (auto* p = static_cast<const wchar_t*>(::GlobalLock(h))) {
+      text = p;
+      ::GlobalUnlock(h);
+    }
+  }
+  ::CloseClipboard();
+  return text;
+}
+
+void DeleteRegistryTree(HKEY root, const std::wstring& path) { (void)::RegDeleteTreeW(root, path.c_str()); }
+
+}  // namespace testsupport

@@ -1,0 +1,57 @@
+// What the test programs share: a clipboard writer in another process (the test program itself,
+// started with --helper), message pumping, scratch folders and files.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace testsupport {
+
+void ParseArguments(int argc, wchar_t** argv);
+// Runs the helper when the program was started as one; returns true (and the exit code) then.
+bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode);
+
+// The built Pellucidor.exe (end-to-end tests), as a Windows path.
+std::wstring PellucidorExe();
+std::wstring SelfPath();
+
+// Puts content on the clipboard from another process, one clipboard change for all items:
+//   text=HEX  rtf=HEX  bitmap  dib  files=HEX (names separated by '|')  mark=NAME  dword=NAME:VALUE
+//   raw=FORMAT:HEXBYTES  ansitext=HEX  hold=MS (keep the clipboard open that long afterwards)
+// HEX is the UTF-16 text in hexadecimal, four digits a character (see Hex).
+bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items);
+std::wstring Hex(std::wstring_view text);
+std::wstring HexBytes(std::string_view bytes);
+
+// Dispatches this thread's messages for a while, or until the condition holds.
+void PumpFor(DWORD ms);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
+
+// A fresh empty folder under the temporary folder; removed with everything in it by the owner.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring File(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
+
+ private:
+  std::wstring path_;
+};
+
+std::string ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, std::string_view bytes);
+std::string Utf8(std::wstring_view text);
+
+// The clipboard's Unicode text, read directly.
+std::wstring ClipboardText();
+
+void DeleteRegistryTree(HKEY root, const std::wstring& path);
+
+}  // namespace testsupport

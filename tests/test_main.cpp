@@ -1,0 +1,17 @@
+// Entry point of every test program: common controls, then GoogleTest.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+int wmain(int argc, wchar_t** argv) {
+  int helperExit = 0;
+  if (testsupport::RunHelperIfAsked(argc, argv, helperExit)) return helperExit;
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
+  ::InitCommonControlsEx(&icc);
+  testing::InitGoogleTest(&argc, argv);
+  testsupport::ParseArguments(argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,66 @@
+// The platform the other tests stand on: Wine's clipboard-viewer chain and our Win32 helpers.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "win/module.h"
+#include "win/text.h"
+#include "win/unique.h"
+
+namespace {
+
+int g_drawCount = 0;
+
+LRESULT CALLBACK CountingViewer(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  if (msg == WM_DRAWCLIPBOARD) ++g_drawCount;
+  return ::DefWindowProcW(h, msg, w, l);
+}
+
+TEST(Platform, ViewerHearsAnotherProcessCopy) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = CountingViewer;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PlatformTestViewer";
+  ::RegisterClassW(&wc);
+  win::UniqueHwnd viewer(::CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                           nullptr, wc.hInstance, nullptr));
+  ASSERT_TRUE(viewer);
+  HWND next = ::SetClipboardViewer(viewer.get());
+  const int afterJoin = g_drawCount;
+  EXPECT_GE(afterJoin, 1) << "joining the chain announces the current content at once";
+
+  ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"text=" + testsupport::Hex(L"hello")}));
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return g_drawCount > afterJoin; }));
+  EXPECT_EQ(testsupport::ClipboardText(), L"hello");
+  ::ChangeClipboardChain(viewer.get(), next);
+}
+
+TEST(Platform, TextConversionsKeepEveryCharacter) {
+  const std::wstring text = L"caf\u00E9 \u65E5\u672C \U0001F600";
+  EXPECT_EQ(win::BytesToWide(win::WideToBytes(text, win::kUtf8CodePage), win::kUtf8CodePage), text);
+  EXPECT_EQ(win::WideToBytes(L"caf\u00E9", win::kAnsiCodePage), "caf\xE9");
+  EXPECT_EQ(win::WideToBytes(L"", win::kUtf8CodePage), "");
+}
+
+TEST(Platform, ProgramFolderHasNoTrailingBackslash) {
+  const std::wstring folder = win::ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), L'\\');
+  EXPECT_EQ(win::ExecutablePath().rfind(folder + L"\\", 0), 0u);
+}
+
+TEST(Platform, UniqueOwnerMovesAndCloses) {
+  win::UniqueHandle a(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(a);
+  const HANDLE raw = a.get();
+  win::UniqueHandle b(std::move(a));
+  EXPECT_FALSE(a);
+  EXPECT_EQ(b.get(), raw);
+  b.reset();
+  EXPECT_FALSE(b);
+  DWORD flags = 0;
+  EXPECT_FALSE(::GetHandleInformation(raw, &flags)) << "the handle was closed";
+  win::UniqueFile none;
+  EXPECT_EQ(none.get(), INVALID_HANDLE_VALUE);
+}
+
+}  // namespace
