@@ -39,10 +39,10 @@ class UniqueAny {
 };
 
 #define PELLUCIDOR_HANDLE_TRAITS(Name, Type, EmptyValue, CloseCall) \
-  struct Name {                                                       \
-    using type = Type;                                                \
-    static type empty() noexcept { return EmptyValue; }              \
-    static void close(type h) noexcept { (void)CloseCall(h); }       \
+  struct Name {                                                     \
+    using type = Type;                                              \
+    static type empty() noexcept { return EmptyValue; }             \
+    static void close(type h) noexcept { (void)CloseCall(h); }      \
   };
 
 PELLUCIDOR_HANDLE_TRAITS(WindowTraits, HWND, nullptr, ::DestroyWindow)

@@ -39,7 +39,9 @@ HGLOBAL Block(const void* data, size_t bytes) {
   return h;
 }
 
-HGLOBAL TextBlock(const std::wstring& text) { return Block(text.c_str(), (text.size() + 1) * sizeof(wchar_t)); }
+HGLOBAL TextBlock(const std::wstring& text) {
+  return Block(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+}
 
 HGLOBAL FileListBlock(const std::wstring& joined) {
   std::wstring names = joined;
@@ -104,11 +106,12 @@ int RunHelper(int argc, wchar_t** argv) {
     } else if (key == L"files") {
       ::SetClipboardData(CF_HDROP, FileListBlock(FromHex(value)));
     } else if (key == L"mark") {
-      ::SetClipboardData(::RegisterClipboardFormatW(value.c_str()), Block("", 1));
+      ::SetClipboardData(::RegisterClipboardFormatW(FromHex(value).c_str()), Block("", 1));
     } else if (key == L"dword") {
       const size_t colon = value.find(L':');
       const DWORD v = std::wcstoul(value.substr(colon + 1).c_str(), nullptr, 10);
-      ::SetClipboardData(::RegisterClipboardFormatW(value.substr(0, colon).c_str()), Block(&v, sizeof(v)));
+      ::SetClipboardData(::RegisterClipboardFormatW(FromHex(value.substr(0, colon)).c_str()),
+                         Block(&v, sizeof(v)));
     } else if (key == L"raw") {
       const size_t colon = value.find(L':');
       const UINT format = std::wcstoul(value.substr(0, colon).c_str(), nullptr, 10);
@@ -167,7 +170,8 @@ bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items) {
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
   win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
   // Keep answering messages while the helper works: it notifies our viewers.
   for (;;) {
@@ -262,7 +266,9 @@ bool WriteBytes(const std::wstring& path, std::string_view bytes) {
          wrote == bytes.size();
 }
 
-std::string Utf8(std::wstring_view text) { return win::WideToBytes(text, CP_UTF8); }
+std::string Utf8(std::wstring_view text) {
+  return win::WideToBytes(text, CP_UTF8);
+}
 
 std::wstring ClipboardText() {
   if (!::OpenClipboard(nullptr)) return L"<busy>";
@@ -277,6 +283,8 @@ std::wstring ClipboardText() {
   return text;
 }
 
-void DeleteRegistryTree(HKEY root, const std::wstring& path) { (void)::RegDeleteTreeW(root, path.c_str()); }
+void DeleteRegistryTree(HKEY root, const std::wstring& path) {
+  (void)::RegDeleteTreeW(root, path.c_str());
+}
 
 }  // namespace testsupport

@@ -1,0 +1,32 @@
+// The stored form of the history list ("Files"): every entry followed by ";".
+//
+// Entries are stored as they are, so a list without ";", U+001F or blank entries reads back as the
+// plain list format always did. Three escapes keep every other list whole:
+//   U+001F ";"     a ";" inside an entry
+//   U+001F U+001F  a U+001F inside an entry
+//   U+001F "."     at the start of a piece: keep this piece even if it is blank
+// A value without escapes reads as it always did: split at every ";", pieces that are empty or
+// hold only spaces are skipped.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+constexpr wchar_t kFilesEscape = L'\x1F';
+
+std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries);
+void AppendEncodedEntry(std::wstring& out, std::wstring_view entry);
+std::vector<std::wstring> DecodeFiles(std::wstring_view stored);
+
+// Switch values in the settings store: only the exact text "On" is on.
+inline bool IsSwitchOn(std::wstring_view value) {
+  return value == L"On";
+}
+inline const wchar_t* SwitchText(bool on) {
+  return on ? L"On" : L"Off";
+}
+
+}  // namespace app

@@ -1,0 +1,385 @@
+#include "app/form1.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/files_codec.h"
+#include "app/layout.h"
+#include "app/resource_ids.h"
+#include "app/settings.h"
+#include "app/window_helpers.h"
+#include "clip/clipboard.h"
+#include "clip/mclip.h"
+#include "clip/save_log.h"
+#include "startup/mstartup.h"
+#include "win/module.h"
+
+namespace app {
+namespace {
+
+constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+constexpr wchar_t kPointerFile[] = L"HAND-M.CUR";
+
+win::UniqueHfont MakeFont(double points, bool bold, int dpi) {
+  LOGFONTW lf{};
+  lf.lfHeight = -PointsToPixels(points, dpi);
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfCharSet = ANSI_CHARSET;
+  lf.lfQuality = CLEARTYPE_QUALITY;
+  wcscpy_s(lf.lfFaceName, L"Arial");
+  return win::UniqueHfont(::CreateFontIndirectW(&lf));
+}
+
+HICON LoadIconResource(int id, int size) {
+  return static_cast<HICON>(
+      ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, 0));
+}
+
+RECT PixelRect(const TwipRect& t, int dpi) {
+  const int left = TwipsToPixels(t.left, dpi), top = TwipsToPixels(t.top, dpi);
+  return RECT{left, top, left + TwipsToPixels(t.width, dpi), top + TwipsToPixels(t.height, dpi)};
+}
+
+}  // namespace
+
+Form1::Form1(Form1Options options) : options_(std::move(options)) {}
+
+Form1::~Form1() {
+  if (window_ && !unloaded_) Form_QueryUnload();
+  cSysTray1.reset();
+  window_.reset();
+}
+
+bool Form1::Create(HINSTANCE instance) {
+  static const ATOM atom = [instance] {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WndProc;
+    wc.hInstance = instance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = kFormClass;
+    return ::RegisterClassExW(&wc);
+  }();
+  if (!atom) return false;
+  whiteBrush_ = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+  window_.reset(::CreateWindowExW(kFormExStyle, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                                  100, 100, nullptr, nullptr, instance, this));
+  if (!window_) return false;
+
+  dpi_ = WindowDpi(hwnd_);
+  RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_)};
+  ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  windowIcon_.reset(LoadIconResource(IDI_WINDOW, ::GetSystemMetrics(SM_CXICON)));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.get()));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.get()));
+  CreateControls();
+
+  Form_Load();
+  // A start in the tray shows the window minimised; the minimise rule then hides it at once.
+  ::ShowWindow(hwnd_, startMinimized_ ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
+  ::UpdateWindow(hwnd_);
+  if (!startMinimized_) ::SetFocus(Check5);
+  return true;
+}
+
+HWND Form1::CreateCheckBox(int control) {
+  const ControlDesign& d = kDesign[control];
+  const RECT r = PixelRect(d.rect, dpi_);
+  DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
+  if (d.pushLike) style |= BS_PUSHLIKE | BS_MULTILINE | BS_CENTER;
+  HWND h =
+      ::CreateWindowExW(0, WC_BUTTONW, d.caption, style, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(d.id)), nullptr, nullptr);
+  ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(d.pushLike ? buttonFont_.get() : optionFont_.get()),
+                 FALSE);
+  return h;
+}
+
+void Form1::CreateControls() {
+  windowFont_ = MakeFont(9, false, dpi_);
+  listFont_ = MakeFont(9, true, dpi_);
+  optionFont_ = MakeFont(9, true, dpi_);
+  buttonFont_ = MakeFont(11.25, true, dpi_);
+  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_.get()), FALSE);
+
+  // Created in tab order.
+  Check5 = CreateCheckBox(kCheck5);
+  Check6 = CreateCheckBox(kCheck6);
+  Check3 = CreateCheckBox(kCheck3);
+  Check4 = CreateCheckBox(kCheck4);
+  Check8 = CreateCheckBox(kCheck8);
+  ListView1.Create(hwnd_, kDesign[kListView1].id, PixelRect(kDesign[kListView1].rect, dpi_), listFont_.get());
+  ListView1.onDblClick = [this] { ListView1_DblClick(); };
+
+  // The pictures of the push buttons, centred above their captions.
+  const int iconSize = MulDiv(32, dpi_, 96);
+  const HWND buttons[3] = {Check5, Check6, Check3};
+  const int icons[3] = {IDI_CLIPBOARD, IDI_ERASER, IDI_BOOK};
+  for (int i = 0; i < 3; ++i) {
+    buttonImages_[i].reset(ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0));
+    win::UniqueHicon icon(LoadIconResource(icons[i], iconSize));
+    ImageList_AddIcon(buttonImages_[i].get(), icon.get());
+    BUTTON_IMAGELIST bil{};
+    bil.himl = buttonImages_[i].get();
+    bil.margin = RECT{0, 0, 0, -MulDiv(10, dpi_, 96)};
+    bil.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
+    ::SendMessageW(buttons[i], BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&bil));
+  }
+
+  // The tray control, loaded with the values the window keeps for it.
+  cSysTray1 = std::make_unique<tray::cSysTray>(true);
+  tray::PropertyBag stored;
+  stored.WriteProperty(L"intray", false);
+  stored.WriteProperty(L"trayicon", tray::Picture::FromIcon(LoadIconResource(IDI_FLOPPY, 32)));
+  stored.WriteProperty(L"traytip", std::wstring(L"Divave Zidova"));
+  cSysTray1->ReadProperties(stored);
+  cSysTray1->MouseDblClick = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDblClick(button, id); };
+}
+
+void Form1::Form_Load() {
+  CenterForm(hwnd_);
+  IsLoading = true;
+  ::SetWindowTextW(hwnd_, kCaption);
+  OpenHomePageByChance(options_.random);
+  const std::wstring pointerPath = win::ProgramFolder() + L"\\" + kPointerFile;
+  if (FileExists(pointerPath)) {
+    customPointer_.reset(static_cast<HCURSOR>(
+        ::LoadImageW(nullptr, pointerPath.c_str(), IMAGE_CURSOR, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE)));
+  }
+  ListView1.AddColumnHeader(L"Saved Clipboard Entries");
+  ListView1.AddColumnHeader(L"Clipboard Type");
+  ListView1.SetColumnWidth(1, TwipsToPixels(kColumn1WidthTwips, dpi_));
+  ListView1.SetColumnWidth(2, TwipsToPixels(kColumn2WidthTwips, dpi_));
+  const std::wstring files = GetSetting(kSettingsApp, kSettingsSection, L"Files", L"");
+  if (!files.empty()) ListView1.AddItems(DecodeFiles(files));
+  cSysTray1->SetTrayTip(kCaption);
+  cSysTray1->SetInTray(true);
+  SetValue(Check4,
+           IsSwitchOn(GetSetting(kSettingsApp, kSettingsSection, L"Windows Startup", L"Off")) ? 1 : 0);
+  SetValue(Check8, IsSwitchOn(GetSetting(kSettingsApp, kSettingsSection, L"Minimized", L"Off")) ? 1 : 0);
+  startMinimized_ = Value(Check8) == 1;
+  (void)clip::Clear();  // a clipboard that stays busy is simply not emptied
+  mClip::CaptureEnabled = true;
+  IsLoading = false;
+  mClip::SetRecordTarget(hwnd_, &ListView1);
+  mClip::HookWindow(hwnd_);
+  mClip::CaptureBusy = false;
+  mClip::NextViewerWnd = ::SetClipboardViewer(hwnd_);
+}
+
+void Form1::Form_QueryUnload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  const RowStore& rows = ListView1.Rows();
+  std::wstring files;
+  for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
+  (void)SaveSetting(kSettingsApp, kSettingsSection, L"Files", files);
+  cSysTray1->SetInTray(false);
+  mClip::CaptureEnabled = false;
+  (void)::ChangeClipboardChain(hwnd_, mClip::NextViewerWnd);
+  mClip::UnhookWindow(hwnd_);
+  mClip::SetRecordTarget(nullptr, nullptr);
+  win::DoEvents();
+}
+
+void Form1::Form_Resize() {
+  if (!::IsIconic(hwnd_) || IsHiddenInTray) return;
+  ::ShowWindow(hwnd_, SW_HIDE);
+  // Back to the normal state while hidden, without showing the window.
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof(wp);
+  ::GetWindowPlacement(hwnd_, &wp);
+  wp.showCmd = SW_HIDE;
+  wp.flags = 0;
+  ::SetWindowPlacement(hwnd_, &wp);
+  IsHiddenInTray = true;
+}
+
+void Form1::ShowFromTray() {
+  ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+  ::SetForegroundWindow(hwnd_);
+  IsHiddenInTray = false;
+}
+
+void Form1::cSysTray1_MouseDblClick(int16_t& /*Button*/, int32_t& /*Id*/) {
+  ShowFromTray();
+}
+
+void Form1::ListView1_DblClick() {
+  if (const auto selected = ListView1.SelectedItem()) ListView1.Remove(*selected);
+}
+
+int Form1::Value(HWND check) {
+  return ::SendMessageW(check, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+}
+
+void Form1::SetValue(HWND check, int value) {
+  if (Value(check) == value) return;
+  ::SendMessageW(check, BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+  OnCommand(MAKEWPARAM(::GetDlgCtrlID(check), BN_CLICKED), reinterpret_cast<LPARAM>(check));
+}
+
+bool Form1::PushButtonRule(HWND check) {
+  if (Value(check) != 1) return false;
+  SetValue(check, 0);
+  return true;
+}
+
+void Form1::Check3_Click() {
+  if (!PushButtonRule(Check3)) return;
+  const std::wstring path = clip::LogPathInUse();
+  std::wstring command = L"notepad \"" + path + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION pi{};
+  if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    return;
+  }
+  // No editor by that name: the program the user has for the file, if any.
+  (void)::ShellExecuteW(hwnd_, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void Form1::Check5_Click() {
+  if (!PushButtonRule(Check5)) return;
+  const auto selected = ListView1.SelectedItem();
+  if (!selected) return;
+  const std::wstring text(ListView1.ItemText(*selected));
+  mClip::CaptureEnabled = false;
+  (void)clip::Clear();
+  (void)clip::SetText(text);
+  mClip::NoteOwnClipboardWrite();
+  mClip::CaptureEnabled = true;
+  (void)clip::WriteLogLine(std::wstring(ListView1.ItemText(*selected)) + clip::kPutPhrase + clip::NowText());
+}
+
+void Form1::Check6_Click() {
+  if (!PushButtonRule(Check6)) return;
+  ListView1.Clear();
+  (void)clip::Clear();
+  (void)clip::WriteLogLine(std::wstring(clip::kClearedPhrase) + clip::NowText());
+}
+
+void Form1::Check4_Click() {
+  if (IsLoading) return;
+  if (Value(Check4) == 1) {
+    ::ShowWindow(Check8, SW_SHOW);
+    (void)SaveSetting(kSettingsApp, kSettingsSection, L"Windows Startup", SwitchText(true));
+    mStartUp::AddToStartup();
+  } else {
+    SetValue(Check8, 0);
+    ::ShowWindow(Check8, SW_HIDE);
+    (void)SaveSetting(kSettingsApp, kSettingsSection, L"Windows Startup", SwitchText(false));
+    mStartUp::RemoveFromStartup();
+  }
+}
+
+void Form1::Check8_Click() {
+  (void)SaveSetting(kSettingsApp, kSettingsSection, L"Minimized", SwitchText(Value(Check8) == 1));
+}
+
+void Form1::PushButtonHover() {
+  if (MousePointer != kPointerHourglass) MousePointer = kPointerCustom;
+}
+
+void Form1::Form_MouseMove() {
+  if (MousePointer != kPointerHourglass) MousePointer = kPointerDefault;
+}
+
+void Form1::OnCommand(WPARAM wParam, LPARAM lParam) {
+  if (HIWORD(wParam) != BN_CLICKED) return;
+  const HWND from = reinterpret_cast<HWND>(lParam);
+  if (from == Check3)
+    Check3_Click();
+  else if (from == Check4)
+    Check4_Click();
+  else if (from == Check5)
+    Check5_Click();
+  else if (from == Check6)
+    Check6_Click();
+  else if (from == Check8)
+    Check8_Click();
+}
+
+bool Form1::OnSetCursor(HWND over, UINT hitTest, UINT mouseMessage) {
+  if (mouseMessage == WM_MOUSEMOVE) {
+    if (over == Check3)
+      Check3_MouseMove();
+    else if (over == Check5)
+      Check5_MouseMove();
+    else if (over == Check6)
+      Check6_MouseMove();
+    else if (over == hwnd_ && hitTest == HTCLIENT)
+      Form_MouseMove();
+  }
+  if (hitTest != HTCLIENT || MousePointer == kPointerDefault) return false;
+  HCURSOR cursor = nullptr;
+  if (MousePointer == kPointerHourglass) {
+    cursor = ::LoadCursorW(nullptr, IDC_WAIT);
+  } else {
+    cursor = customPointer_ ? customPointer_.get() : ::LoadCursorW(nullptr, IDC_HAND);
+  }
+  ::SetCursor(cursor);
+  return true;
+}
+
+LRESULT CALLBACK Form1::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_NCCREATE) {
+    auto* self = static_cast<Form1*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  }
+  auto* self = reinterpret_cast<Form1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  return self ? self->HandleMessage(msg, wParam, lParam) : ::DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  switch (msg) {
+    case WM_COMMAND:
+      OnCommand(wParam, lParam);
+      return 0;
+    case WM_NOTIFY: {
+      LRESULT result = 0;
+      if (ListView1.OnNotify(*reinterpret_cast<const NMHDR*>(lParam), result)) return result;
+      break;
+    }
+    case WM_SIZE:
+      Form_Resize();
+      return 0;
+    case WM_SETCURSOR:
+      if (OnSetCursor(reinterpret_cast<HWND>(wParam), LOWORD(lParam), HIWORD(lParam))) return TRUE;
+      break;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      ::SetBkColor(reinterpret_cast<HDC>(wParam), RGB(255, 255, 255));
+      return reinterpret_cast<LRESULT>(whiteBrush_);
+    case kShowRunningCopy:
+      ShowFromTray();
+      return 0;
+    case WM_QUERYENDSESSION:
+      return TRUE;
+    case WM_ENDSESSION:
+      // Windows ends the process after this without closing the window.
+      if (wParam) Form_QueryUnload();
+      return 0;
+    case WM_CLOSE:
+      Form_QueryUnload();
+      ::DestroyWindow(hwnd_);
+      return 0;
+    case WM_DESTROY:
+      (void)window_.release();  // destroyed by the system now
+      if (options_.quitOnDestroy) ::PostQuitMessage(0);
+      return 0;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd_, msg, wParam, lParam);
+}
+
+}  // namespace app

@@ -1,0 +1,93 @@
+// Form1: the program's one window, with its controls and their event handlers.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/history_list_view.h"
+#include "tray/csystray.h"
+#include "win/unique.h"
+
+namespace app {
+
+inline constexpr wchar_t kCaption[] = L"Pellucidor";
+inline constexpr wchar_t kFormClass[] = L"PellucidorForm1";
+// Sent by a second start of the program: show the running window.
+constexpr UINT kShowRunningCopy = WM_APP + 1;
+
+// Window pointer settings.
+constexpr int kPointerDefault = 0, kPointerHourglass = 11, kPointerCustom = 99;
+
+struct Form1Options {
+  std::function<double()> random;  // the home-page draw; a test fixes it
+  bool quitOnDestroy = true;       // end the message loop when the window is gone
+};
+
+class Form1 {
+ public:
+  explicit Form1(Form1Options options = {});
+  ~Form1();
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  // Creates the window with its controls, runs Form_Load and shows it.
+  bool Create(HINSTANCE instance);
+  HWND hwnd() const { return hwnd_; }
+
+  // Controls, by their design names.
+  HWND Check3 = nullptr, Check4 = nullptr, Check5 = nullptr, Check6 = nullptr, Check8 = nullptr;
+  HistoryListView ListView1;
+  std::unique_ptr<tray::cSysTray> cSysTray1;
+
+  bool IsLoading = false;
+  bool IsHiddenInTray = false;
+  int MousePointer = kPointerDefault;
+
+  // Event handlers.
+  void Form_Load();
+  void Form_QueryUnload();
+  void Form_Resize();
+  void Form_MouseMove();
+  void Check3_Click();
+  void Check4_Click();
+  void Check5_Click();
+  void Check6_Click();
+  void Check8_Click();
+  void Check3_MouseMove() { PushButtonHover(); }
+  void Check5_MouseMove() { PushButtonHover(); }
+  void Check6_MouseMove() { PushButtonHover(); }
+  void ListView1_DblClick();
+  void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
+
+  // A check box's value (0 or 1); setting a new value raises its click handler, as a click would.
+  static int Value(HWND check);
+  void SetValue(HWND check, int value);
+
+ private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  void CreateControls();
+  HWND CreateCheckBox(int control);
+  void OnCommand(WPARAM wParam, LPARAM lParam);
+  bool OnSetCursor(HWND over, UINT hitTest, UINT mouseMessage);
+  void PushButtonHover();
+  bool PushButtonRule(HWND check);
+  void ShowFromTray();
+
+  Form1Options options_;
+  HWND hwnd_ = nullptr;
+  win::UniqueHwnd window_;
+  int dpi_ = 96;
+  bool startMinimized_ = false;
+  bool unloaded_ = false;
+  win::UniqueHfont windowFont_, listFont_, optionFont_, buttonFont_;
+  win::UniqueHimagelist buttonImages_[3];
+  win::UniqueHicon windowIcon_;
+  win::UniqueHcursor customPointer_;
+  HBRUSH whiteBrush_ = nullptr;  // a stock object
+};
+
+}  // namespace app

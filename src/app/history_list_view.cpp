@@ -1,0 +1,142 @@
+#include "app/history_list_view.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cwchar>
+
+namespace app {
+
+void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
+  hwnd_ = ::CreateWindowExW(
+      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+      WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+      r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+
+  // The list view's own info tips are not available everywhere; a tooltip of our own always is.
+  tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, nullptr, nullptr);
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = parent;
+  tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+  tool.lpszText = const_cast<wchar_t*>(kListTooltip);
+  ::SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  ::SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, 400);
+}
+
+void HistoryListView::AddColumnHeader(std::wstring_view text) {
+  std::wstring caption(text);
+  LVCOLUMNW col{};
+  col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
+  col.pszText = caption.data();
+  col.cx = 100;
+  col.iSubItem = columns_;
+  ::SendMessageW(hwnd_, LVM_INSERTCOLUMNW, static_cast<WPARAM>(columns_), reinterpret_cast<LPARAM>(&col));
+  ++columns_;
+}
+
+void HistoryListView::SetColumnWidth(int column, int pixels) {
+  ::SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column - 1), MAKELPARAM(pixels, 0));
+}
+
+void HistoryListView::Refresh() {
+  ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()), LVSICF_NOSCROLL);
+}
+
+size_t HistoryListView::AddItem(std::wstring_view text) {
+  store_.Add(text);
+  Refresh();
+  return store_.Count();
+}
+
+void HistoryListView::AddItems(const std::vector<std::wstring>& texts) {
+  store_.Reserve(store_.Count() + texts.size());
+  for (const auto& t : texts) store_.Add(t);
+  Refresh();
+}
+
+void HistoryListView::SetSubItem(size_t position, RowType type) {
+  store_.SetType(position - 1, type);
+  ListView_RedrawItems(hwnd_, static_cast<int>(position - 1), static_cast<int>(position - 1));
+}
+
+std::optional<size_t> HistoryListView::SelectedItem() const {
+  const int i =
+      static_cast<int>(::SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
+  if (i < 0 || static_cast<size_t>(i) >= store_.Count()) return std::nullopt;
+  return static_cast<size_t>(i) + 1;
+}
+
+void HistoryListView::Select(size_t position) {
+  const int i = static_cast<int>(position - 1);
+  ListView_SetItemState(hwnd_, i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+}
+
+void HistoryListView::Remove(size_t position) {
+  store_.Remove(position - 1);
+  // The control shifts its selection and focus past the removed row.
+  ::SendMessageW(hwnd_, LVM_DELETEITEM, position - 1, 0);
+  Refresh();
+}
+
+void HistoryListView::Clear() {
+  store_.Clear();
+  ::SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+  Refresh();
+}
+
+LRESULT HistoryListView::OnFindItem(const NMLVFINDITEMW& find) const {
+  if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
+  const std::wstring_view wanted(find.lvfi.psz);
+  const size_t n = store_.Count();
+  if (n == 0 || wanted.empty()) return -1;
+  const size_t start = find.iStart >= 0 && static_cast<size_t>(find.iStart) < n ? find.iStart : 0;
+  for (size_t k = 0; k < n; ++k) {
+    const size_t i = (start + k) % n;
+    const std::wstring_view text = store_.Text(i);
+    if (text.size() >= wanted.size() &&
+        ::CompareStringOrdinal(text.data(), static_cast<int>(wanted.size()), wanted.data(),
+                               static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL) {
+      return static_cast<LRESULT>(i);
+    }
+  }
+  return -1;
+}
+
+bool HistoryListView::OnNotify(const NMHDR& header, LRESULT& result) {
+  if (header.hwndFrom != hwnd_) return false;
+  switch (header.code) {
+    case LVN_GETDISPINFOW: {
+      auto& item = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)).item;
+      if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem >= 0 &&
+          static_cast<size_t>(item.iItem) < store_.Count()) {
+        const std::wstring_view text = item.iSubItem == 0
+                                           ? store_.Text(static_cast<size_t>(item.iItem))
+                                           : RowTypeLabel(store_.Type(static_cast<size_t>(item.iItem)));
+        // Only the start of a long entry is shown; the control never sees more than its buffer.
+        const size_t n = std::min(text.size(), static_cast<size_t>(item.cchTextMax - 1));
+        std::wmemcpy(item.pszText, text.data(), n);
+        item.pszText[n] = L'\0';
+      }
+      result = 0;
+      return true;
+    }
+    case LVN_ODFINDITEMW:
+      result = OnFindItem(reinterpret_cast<const NMLVFINDITEMW&>(header));
+      return true;
+    case NM_DBLCLK:
+      if (onDblClick) onDblClick();
+      result = 0;
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace app

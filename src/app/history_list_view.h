@@ -1,0 +1,64 @@
+// ListView1: the history list, a virtual report list view over a RowStore.
+// Positions in this interface are 1-based, as the rest of the program counts rows.
+#pragma once
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/row_store.h"
+
+namespace app {
+
+inline constexpr wchar_t kListTooltip[] =
+    L"Double-click item to remove it. Move bar to right and out of window to reveal full names.";
+
+class HistoryListView {
+ public:
+  HistoryListView() = default;
+  HistoryListView(const HistoryListView&) = delete;
+  HistoryListView& operator=(const HistoryListView&) = delete;
+
+  // Creates the control as a child of parent, at the given pixel rectangle.
+  void Create(HWND parent, int id, RECT bounds, HFONT font);
+  HWND hwnd() const { return hwnd_; }
+
+  void AddColumnHeader(std::wstring_view text);
+  void SetColumnWidth(int column, int pixels);
+
+  // Appends a row at the end and returns its position.
+  size_t AddItem(std::wstring_view text);
+  // Appends many rows at once: one update of the control for all of them.
+  void AddItems(const std::vector<std::wstring>& texts);
+  void SetSubItem(size_t position, RowType type);
+  size_t Count() const { return store_.Count(); }
+  std::wstring_view ItemText(size_t position) const { return store_.Text(position - 1); }
+  RowType ItemType(size_t position) const { return store_.Type(position - 1); }
+  // The selected row's position, or nothing when no row is selected.
+  std::optional<size_t> SelectedItem() const;
+  void Select(size_t position);
+  void Remove(size_t position);
+  void Clear();
+  bool Contains(std::wstring_view text) const { return store_.Contains(text); }
+  const RowStore& Rows() const { return store_; }
+
+  // Handles the control's notifications sent to its parent; true when handled, with the result.
+  bool OnNotify(const NMHDR& header, LRESULT& result);
+  std::function<void()> onDblClick;
+
+ private:
+  void Refresh();
+  LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
+
+  HWND hwnd_ = nullptr;
+  HWND tooltip_ = nullptr;  // destroyed with the list's parent, like the list itself
+  int columns_ = 0;
+  RowStore store_;
+};
+
+}  // namespace app

@@ -1,0 +1,90 @@
+#include "app/row_store.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace app {
+
+std::wstring_view RowTypeLabel(RowType type) {
+  switch (type) {
+    case RowType::Text:
+      return L"Text";
+    case RowType::RichText:
+      return L"RichText";
+    case RowType::None:
+      break;
+  }
+  return L"";
+}
+
+RowStore::~RowStore() {
+  Clear();
+}
+
+RowStore::Block* RowStore::NewBlock(std::wstring_view text) {
+  void* p = std::malloc(offsetof(Block, chars) + (text.size() + 1) * sizeof(wchar_t));
+  if (!p) throw std::bad_alloc();
+  auto* b = static_cast<Block*>(p);
+  b->length = static_cast<uint32_t>(text.size());
+  if (!text.empty()) std::memcpy(b->chars, text.data(), text.size() * sizeof(wchar_t));
+  b->chars[text.size()] = L'\0';
+  return b;
+}
+
+size_t RowStore::Add(std::wstring_view text, RowType type) {
+  rows_.reserve(rows_.size() + 1);
+  Block* b = NewBlock(text);
+  try {
+    ++index_[View(b)];
+  } catch (...) {
+    std::free(b);
+    throw;
+  }
+  rows_.push_back({b, type});
+  return rows_.size() - 1;
+}
+
+void RowStore::Reserve(size_t rows) {
+  rows_.reserve(rows);
+  index_.reserve(rows);
+}
+
+std::wstring_view RowStore::Text(size_t index) const {
+  return View(rows_[index].block);
+}
+
+void RowStore::Remove(size_t index) {
+  Block* b = rows_[index].block;
+  const std::wstring_view text = View(b);
+  auto it = index_.find(text);
+  rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (it != index_.end()) {
+    const uint32_t left = it->second - 1;
+    const bool keyIsThisBlock = it->first.data() == b->chars;
+    if (left == 0) {
+      index_.erase(it);
+    } else if (keyIsThisBlock) {
+      // The key borrows this row's text: let it borrow another row's copy before this one goes.
+      index_.erase(it);
+      for (const Row& r : rows_) {
+        if (View(r.block) == text) {
+          index_.emplace(View(r.block), left);
+          break;
+        }
+      }
+    } else {
+      it->second = left;
+    }
+  }
+  std::free(b);
+}
+
+void RowStore::Clear() {
+  index_.clear();
+  for (Row& r : rows_) std::free(r.block);
+  rows_.clear();
+}
+
+}  // namespace app

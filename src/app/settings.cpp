@@ -1,0 +1,60 @@
+#include "app/settings.h"
+
+#include "win/unique.h"
+
+namespace app {
+
+std::wstring SettingsKeyPath(std::wstring_view application, std::wstring_view section) {
+  std::wstring path = L"Software\\VB and VBA Program Settings\\";
+  path += application;
+  path += L'\\';
+  path += section;
+  return path;
+}
+
+std::wstring GetSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
+                        std::wstring_view defaultValue) {
+  const std::wstring path = SettingsKeyPath(application, section);
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
+    return std::wstring(defaultValue);
+  }
+  win::UniqueHkey k(raw);
+  const std::wstring name(key);
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD type = 0, bytes = 0;
+    if (::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ)) {
+      return std::wstring(defaultValue);
+    }
+    std::wstring value((bytes + 1) / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    const LONG rc = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
+                                       reinterpret_cast<BYTE*>(value.data()), &got);
+    if (rc == ERROR_MORE_DATA) continue;  // grew meanwhile
+    if (rc != ERROR_SUCCESS) return std::wstring(defaultValue);
+    value.resize(got / sizeof(wchar_t));
+    // A stored string normally ends in its NUL; anything after the first NUL is not part of it.
+    const size_t nul = value.find(L'\0');
+    if (nul != std::wstring::npos) value.resize(nul);
+    return value;
+  }
+  return std::wstring(defaultValue);
+}
+
+bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
+                 std::wstring_view value) {
+  const std::wstring path = SettingsKeyPath(application, section);
+  HKEY raw = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+                        nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  win::UniqueHkey k(raw);
+  const std::wstring name(key);
+  const std::wstring data(value);
+  return ::RegSetValueExW(k.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+}  // namespace app

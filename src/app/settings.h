@@ -1,0 +1,23 @@
+// The per-user settings store: string values under
+// HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<application>\<section>.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace app {
+
+inline constexpr wchar_t kSettingsApp[] = L"Kestrelay";
+inline constexpr wchar_t kSettingsSection[] = L"Pellucidor";
+
+std::wstring SettingsKeyPath(std::wstring_view application, std::wstring_view section);
+
+// The stored string, or the default when the value is absent or not a string.
+std::wstring GetSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
+                        std::wstring_view defaultValue);
+
+// Creates or replaces the value. Returns false when the store refused it.
+bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
+                 std::wstring_view value);
+
+}  // namespace app

@@ -1,0 +1,242 @@
+// The main window in-process: start-up from stored settings, layout, minimise to the tray, close.
+#include <gtest/gtest.h>
+
+#include "app/files_codec.h"
+#include "app/form1.h"
+#include "app/settings.h"
+#include "app/window_helpers.h"
+#include "clip/mclip.h"
+#include "clip/save_log.h"
+#include "startup/regstuff.h"
+#include "support/test_support.h"
+#include "tray/notify_record.h"
+
+namespace {
+
+using testsupport::Hex;
+
+const std::wstring kSettingsPath = app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection);
+constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
+
+class Form1Test : public testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsPath);
+    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, kScratchRun);
+    HKEY k = nullptr;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchRun, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+    ::RegCloseKey(k);
+    RegStuff::SetRunKeysForTesting({HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun});
+    clip::SetLogLocationsForTesting({folder_.path(), folder_.File(L"fallback")});
+  }
+  void TearDown() override {
+    form_.reset();
+    clip::SetLogLocationsForTesting({});
+    RegStuff::SetRunKeysForTesting({});
+  }
+
+  static void Store(const wchar_t* key, const std::wstring& value) {
+    ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, key, value));
+  }
+  static std::wstring Stored(const wchar_t* key) {
+    return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
+  }
+  app::Form1& Open() {
+    form_ = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false});
+    EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
+    testsupport::PumpFor(50);
+    return *form_;
+  }
+  void Close() {
+    ::SendMessageW(form_->hwnd(), WM_CLOSE, 0, 0);
+    form_.reset();
+  }
+  std::vector<std::wstring> Rows() const {
+    std::vector<std::wstring> rows;
+    for (size_t i = 1; i <= form_->ListView1.Count(); ++i) rows.emplace_back(form_->ListView1.ItemText(i));
+    return rows;
+  }
+  void DoubleClickTrayIcon(UINT mouseMessage = WM_LBUTTONDBLCLK) {
+    ::SendMessageW(form_->cSysTray1->hwnd(), tray::kTrayCallbackMessage, 0, mouseMessage);
+  }
+
+  testsupport::TempFolder folder_;
+  std::unique_ptr<app::Form1> form_;
+};
+
+TEST_F(Form1Test, FirstStartWithoutSettings) {
+  app::Form1& f = Open();
+  wchar_t caption[64] = {};
+  ::GetWindowTextW(f.hwnd(), caption, 64);
+  EXPECT_STREQ(caption, L"Pellucidor");
+  EXPECT_EQ(f.ListView1.Count(), 0u);
+  EXPECT_EQ(app::Form1::Value(f.Check4), 0);
+  EXPECT_EQ(app::Form1::Value(f.Check8), 0);
+  EXPECT_TRUE(::IsWindowVisible(f.Check8));
+  EXPECT_TRUE(::IsWindowVisible(f.hwnd()));
+  EXPECT_FALSE(::IsIconic(f.hwnd()));
+  EXPECT_TRUE(f.cSysTray1->IsAdded());
+  EXPECT_EQ(f.cSysTray1->TrayTip(), L"Pellucidor");
+  EXPECT_FALSE(f.IsLoading);
+
+  RECT r{};
+  ::GetWindowRect(f.hwnd(), &r);
+  EXPECT_NEAR((r.left + r.right) / 2.0, ::GetSystemMetrics(SM_CXSCREEN) / 2.0, 1.0);
+  EXPECT_NEAR((r.top + r.bottom) / 2.0, ::GetSystemMetrics(SM_CYSCREEN) / 2.0, 1.0);
+}
+
+TEST_F(Form1Test, RestoresStoredRowsWithoutTypes) {
+  Store(L"Files", L"abc;;  ;d;e;");
+  app::Form1& f = Open();
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"abc", L"d", L"e"}));
+  EXPECT_EQ(f.ListView1.ItemType(1), app::RowType::None);
+}
+
+TEST_F(Form1Test, SwitchesAreReadWithoutSideEffects) {
+  Store(L"Windows Startup", L"On");
+  Store(L"Minimized", L"on");  // not exactly "On": off
+  app::Form1& f = Open();
+  EXPECT_EQ(app::Form1::Value(f.Check4), 1);
+  EXPECT_EQ(app::Form1::Value(f.Check8), 0);
+  EXPECT_TRUE(::IsWindowVisible(f.Check8));
+  EXPECT_TRUE(::IsWindowVisible(f.hwnd()));
+  // Loading neither wrote the start-up entry nor changed the stored switches.
+  EXPECT_EQ(
+      ::RegGetValueW(HKEY_CURRENT_USER, kScratchRun, L"tests_app.exe", RRF_RT_ANY, nullptr, nullptr, nullptr),
+      ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Stored(L"Minimized"), L"on");
+}
+
+TEST_F(Form1Test, MinimizedOnStartsInTheTrayAndComesBack) {
+  Store(L"Minimized", L"On");
+  app::Form1& f = Open();
+  EXPECT_FALSE(::IsWindowVisible(f.hwnd()));
+  EXPECT_TRUE(f.IsHiddenInTray);
+  DoubleClickTrayIcon(WM_RBUTTONDBLCLK);
+  EXPECT_TRUE(::IsWindowVisible(f.hwnd()));
+  EXPECT_FALSE(::IsIconic(f.hwnd()));
+  EXPECT_FALSE(f.IsHiddenInTray);
+}
+
+TEST_F(Form1Test, MinimiseHidesToTheTrayAndRecordingGoesOn) {
+  app::Form1& f = Open();
+  ::ShowWindow(f.hwnd(), SW_MINIMIZE);
+  EXPECT_FALSE(::IsWindowVisible(f.hwnd()));
+  EXPECT_TRUE(f.IsHiddenInTray);
+
+  ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"text=" + Hex(L"while hidden")}));
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return f.ListView1.Count() == 1; }));
+
+  DoubleClickTrayIcon();
+  EXPECT_TRUE(::IsWindowVisible(f.hwnd()));
+  EXPECT_FALSE(::IsIconic(f.hwnd()));
+  ::ShowWindow(f.hwnd(), SW_MINIMIZE);
+  EXPECT_FALSE(::IsWindowVisible(f.hwnd())) << "the next minimise hides it again";
+}
+
+TEST_F(Form1Test, StartEmptiesTheClipboardWithoutRecordingIt) {
+  ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"text=" + Hex(L"left over")}));
+  app::Form1& f = Open();
+  EXPECT_FALSE(::IsClipboardFormatAvailable(CF_UNICODETEXT));
+  EXPECT_EQ(f.ListView1.Count(), 0u);
+  EXPECT_EQ(testsupport::ReadBytes(folder_.File(L"backups.log")), "");
+}
+
+TEST_F(Form1Test, CloseStoresEveryRowAndTheNextStartShowsThem) {
+  const std::vector<std::wstring> rows = {L"plain", L"a;b",           L"",
+                                          L"   ",   L"multi\r\nline", L"caf\u00E9 \u65E5"};
+  app::Form1& f = Open();
+  for (const auto& r : rows) f.ListView1.AddItem(r);
+  Close();
+  EXPECT_EQ(app::DecodeFiles(Stored(L"Files")), rows);
+  Open();
+  EXPECT_EQ(Rows(), rows);
+}
+
+TEST_F(Form1Test, AnEmptyListIsStoredEmpty) {
+  Store(L"Files", L"x;y;");
+  app::Form1& f = Open();
+  f.ListView1.Clear();
+  Close();
+  EXPECT_EQ(Stored(L"Files"), L"");
+}
+
+TEST_F(Form1Test, SessionEndStoresTheRows) {
+  app::Form1& f = Open();
+  f.ListView1.AddItem(L"unsaved");
+  EXPECT_TRUE(::SendMessageW(f.hwnd(), WM_QUERYENDSESSION, 0, 0));
+  ::SendMessageW(f.hwnd(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(Stored(L"Files"), L"unsaved;");
+  EXPECT_FALSE(f.cSysTray1->IsAdded());
+}
+
+TEST_F(Form1Test, ControlsStandWhereTheDesignPutsThem) {
+  app::Form1& f = Open();
+  ASSERT_EQ(app::WindowDpi(f.hwnd()), 96) << "the pixel figures below hold at 96 dots per inch";
+  RECT client{};
+  ::GetClientRect(f.hwnd(), &client);
+  EXPECT_EQ(client.right, 513);
+  EXPECT_EQ(client.bottom, 481);
+  const struct {
+    HWND control;
+    RECT expected;  // left, top, right, bottom in client pixels
+    int fontHeight;
+  } controls[] = {
+      {f.Check5, {8, 384, 169, 473}, -15},   {f.Check6, {176, 384, 337, 473}, -15},
+      {f.Check3, {344, 384, 505, 473}, -15}, {f.Check4, {8, 360, 270, 382}, -12},
+      {f.Check8, {272, 360, 444, 382}, -12}, {f.ListView1.hwnd(), {8, 8, 505, 359}, -12},
+  };
+  for (const auto& c : controls) {
+    RECT r{};
+    ::GetWindowRect(c.control, &r);
+    ::MapWindowPoints(nullptr, f.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+    EXPECT_TRUE(::EqualRect(&r, &c.expected)) << r.left << "," << r.top << "," << r.right << "," << r.bottom;
+    LOGFONTW lf{};
+    ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(c.control, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+    EXPECT_EQ(lf.lfHeight, c.fontHeight);
+    EXPECT_EQ(lf.lfWeight, FW_BOLD);
+    EXPECT_STREQ(lf.lfFaceName, L"Arial");
+  }
+  // Tab order, round the window and back to the start.
+  const HWND order[] = {f.Check5, f.Check6, f.Check3, f.Check4, f.Check8, f.ListView1.hwnd(), f.Check5};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) {
+    EXPECT_EQ(::GetNextDlgTabItem(f.hwnd(), order[i], FALSE), order[i + 1]) << "after control " << i;
+  }
+  const LONG style = ::GetWindowLongW(f.hwnd(), GWL_STYLE);
+  EXPECT_FALSE(style & (WS_MAXIMIZEBOX | WS_THICKFRAME));
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+}
+
+TEST_F(Form1Test, ListRemovesByPositionAndReportsNoSelectionWhenEmpty) {
+  app::Form1& f = Open();
+  EXPECT_FALSE(f.ListView1.SelectedItem().has_value());
+  for (const wchar_t* t : {L"one", L"two", L"three", L"two"}) f.ListView1.AddItem(t);
+  EXPECT_EQ(f.ListView1.Count(), 4u) << "the list itself enforces no uniqueness";
+  f.ListView1.Select(3);
+  EXPECT_EQ(f.ListView1.SelectedItem(), 3u);
+  f.ListView1.Remove(1);
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"two", L"three", L"two"}));
+  EXPECT_EQ(f.ListView1.SelectedItem(), 2u) << "the selection moves up with its row";
+}
+
+TEST_F(Form1Test, TypingFindsTheNextEntryThatStartsWithTheLetters) {
+  app::Form1& f = Open();
+  for (const wchar_t* t : {L"alpha", L"beta", L"gamma", L"Bravo"}) f.ListView1.AddItem(t);
+  const auto find = [&](const wchar_t* letters, int start) {
+    NMLVFINDITEMW n{};
+    n.hdr.hwndFrom = f.ListView1.hwnd();
+    n.hdr.code = LVN_ODFINDITEMW;
+    n.iStart = start;
+    n.lvfi.flags = LVFI_STRING | LVFI_PARTIAL;
+    n.lvfi.psz = letters;
+    LRESULT result = -2;
+    EXPECT_TRUE(f.ListView1.OnNotify(n.hdr, result));
+    return result;
+  };
+  EXPECT_EQ(find(L"b", 0), 1);
+  EXPECT_EQ(find(L"b", 2), 3) << "case does not matter";
+  EXPECT_EQ(find(L"al", 2), 0) << "the search wraps round";
+  EXPECT_EQ(find(L"zz", 0), -1);
+}
+
+}  // namespace
