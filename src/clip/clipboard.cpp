@@ -1,0 +1,106 @@
+#include "clip/clipboard.h"
+
+#include <cstring>
+
+#include "clip/clip_data.h"
+#include "win/unique.h"
+
+namespace clip {
+namespace {
+
+constexpr int kOpenAttempts = 10;
+constexpr DWORD kOpenRetryMs = 10;
+
+// Locks a clipboard block for reading and unlocks it again.
+class BlockView {
+ public:
+  explicit BlockView(HANDLE h) : h_(h), p_(h ? ::GlobalLock(h) : nullptr), size_(p_ ? ::GlobalSize(h) : 0) {}
+  ~BlockView() {
+    if (p_) (void)::GlobalUnlock(h_);
+  }
+  BlockView(const BlockView&) = delete;
+  BlockView& operator=(const BlockView&) = delete;
+  const void* data() const { return p_; }
+  size_t size() const { return size_; }
+
+ private:
+  HANDLE h_;
+  void* p_;
+  size_t size_;
+};
+
+}  // namespace
+
+ClipboardSession::ClipboardSession(HWND owner) {
+  for (int i = 0; i < kOpenAttempts && !open_; ++i) {
+    open_ = ::OpenClipboard(owner) != FALSE;
+    if (!open_) ::Sleep(kOpenRetryMs);
+  }
+}
+
+ClipboardSession::~ClipboardSession() {
+  if (open_) (void)::CloseClipboard();
+}
+
+UINT RichTextFormat() {
+  static const UINT format = ::RegisterClipboardFormatW(L"Rich Text Format");
+  return format;
+}
+
+bool Clear() {
+  ClipboardSession session;
+  return session.IsOpen() && ::EmptyClipboard();
+}
+
+bool SetText(std::wstring_view text) {
+  win::UniqueHglobal mem(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
+  if (!mem) return false;
+  {
+    auto* p = static_cast<wchar_t*>(::GlobalLock(mem.get()));
+    if (!p) return false;
+    if (!text.empty()) std::memcpy(p, text.data(), text.size() * sizeof(wchar_t));
+    p[text.size()] = L'\0';
+    (void)::GlobalUnlock(mem.get());
+  }
+  ClipboardSession session;
+  if (!session.IsOpen() || !::EmptyClipboard()) return false;
+  if (!::SetClipboardData(CF_UNICODETEXT, mem.get())) return false;
+  (void)mem.release();  // the clipboard owns it now
+  return true;
+}
+
+std::wstring GetText() {
+  ClipboardSession session;
+  if (!session.IsOpen()) return {};
+  BlockView block(::GetClipboardData(CF_UNICODETEXT));
+  return TextFromBlock(block.data(), block.size());
+}
+
+bool GetFormat(UINT format) {
+  return ::IsClipboardFormatAvailable(format) != FALSE;
+}
+
+std::optional<std::vector<std::wstring>> GetFileNames() {
+  ClipboardSession session;
+  if (!session.IsOpen()) return std::nullopt;
+  BlockView block(::GetClipboardData(CF_HDROP));
+  if (!block.data()) return std::nullopt;
+  return FileNamesFromDropBlock(block.data(), block.size(), CP_ACP);
+}
+
+bool IsMarkedPrivate() {
+  static const UINT ignore = ::RegisterClipboardFormatW(L"Clipboard Viewer Ignore");
+  static const UINT exclude = ::RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing");
+  static const UINT history = ::RegisterClipboardFormatW(L"CanIncludeInClipboardHistory");
+  if (GetFormat(ignore) || GetFormat(exclude)) return true;
+  if (!GetFormat(history)) return false;
+  ClipboardSession session;
+  if (!session.IsOpen()) return false;
+  BlockView block(::GetClipboardData(history));
+  DWORD value = 1;
+  if (!block.data() || block.size() < sizeof(value)) return false;
+  std::memcpy(&value, block.data(), sizeof(value));
+  return value == 0;
+}
+
+}  // namespace clip

@@ -1,0 +1,47 @@
+// Operations on the system clipboard's content. Each opens the clipboard, acts and closes it again;
+// opening is retried for about 100 ms while another program holds the clipboard.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace clip {
+
+// Scoped access: open in the constructor, closed in the destructor.
+class ClipboardSession {
+ public:
+  explicit ClipboardSession(HWND owner = nullptr);
+  ~ClipboardSession();
+  ClipboardSession(const ClipboardSession&) = delete;
+  ClipboardSession& operator=(const ClipboardSession&) = delete;
+  bool IsOpen() const { return open_; }
+
+ private:
+  bool open_ = false;
+};
+
+// Clipboard format numbers as they are used here.
+constexpr UINT kText = CF_TEXT;
+constexpr UINT kBitmap = CF_BITMAP;
+constexpr UINT kDib = CF_DIB;
+constexpr UINT kFileList = CF_HDROP;
+UINT RichTextFormat();
+
+bool Clear();
+// Puts the text on the clipboard as Unicode text; the platform offers the 8-bit form to others.
+bool SetText(std::wstring_view text);
+// The clipboard's text; empty when there is none or the clipboard cannot be opened.
+std::wstring GetText();
+// True when the clipboard holds the format, formats the platform synthesises included.
+bool GetFormat(UINT format);
+// The names of the file list on the clipboard, or nothing when there is none or it cannot be read.
+std::optional<std::vector<std::wstring>> GetFileNames();
+
+// True when the content carries a mark asking clipboard monitors not to record it.
+bool IsMarkedPrivate();
+
+}  // namespace clip

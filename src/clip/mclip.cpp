@@ -1,0 +1,158 @@
+#include "clip/mclip.h"
+
+#include <new>
+
+#include "app/history_list_view.h"
+#include "clip/clip_data.h"
+#include "clip/clipboard.h"
+#include "clip/save_log.h"
+#include "win/module.h"
+
+namespace mClip {
+
+HWND NextViewerWnd = nullptr;
+WNDPROC PrevWndProc = nullptr;
+bool CaptureEnabled = false;
+bool CaptureBusy = false;
+
+namespace {
+
+HWND g_form = nullptr;
+app::HistoryListView* g_list = nullptr;
+DWORD g_lastSequence = 0;
+bool g_haveSequence = false;
+
+constexpr UINT kChainTimeoutMs = 500;
+
+// A notification for content already handled is a re-announcement (two viewers that re-join after
+// every change would otherwise hand it to each other for ever).
+bool IsNewContent() {
+  const DWORD seq = ::GetClipboardSequenceNumber();
+  if (g_haveSequence && seq == g_lastSequence) return false;
+  g_lastSequence = seq;
+  g_haveSequence = true;
+  return true;
+}
+
+void AddEntry(app::RowType label) {
+  if (!g_list) return;
+  const std::wstring text = clip::GetText();
+  if (IsAlreadyListed(text)) return;
+  size_t row = 0;
+  try {
+    row = g_list->AddItem(text);
+  } catch (const std::bad_alloc&) {
+    return;  // no row, so no line either
+  }
+  g_list->SetSubItem(row, label);
+  std::wstring line(g_list->ItemText(g_list->Count()));
+  line += clip::kAddedPhrase;
+  line += clip::NowText();
+  (void)clip::WriteLogLine(line);  // a log that cannot be written does not stop recording
+}
+
+}  // namespace
+
+void SetRecordTarget(HWND form, app::HistoryListView* list) {
+  g_form = form;
+  g_list = list;
+}
+
+void HookWindow(HWND form) {
+  const auto current = reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(form, GWLP_WNDPROC));
+  if (current == ClipboardWndProc) return;  // installed already: PrevWndProc must never be ourselves
+  PrevWndProc = reinterpret_cast<WNDPROC>(
+      ::SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ClipboardWndProc)));
+}
+
+void UnhookWindow(HWND form) {
+  (void)::SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PrevWndProc));
+}
+
+void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!NextViewerWnd || NextViewerWnd == self) return;
+  DWORD_PTR ignored = 0;
+  (void)::SendMessageTimeoutW(NextViewerWnd, msg, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                              kChainTimeoutMs, &ignored);
+}
+
+LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  const LRESULT result = ::CallWindowProcW(PrevWndProc, hWnd, msg, wParam, lParam);
+  switch (msg) {
+    case WM_CHANGECBCHAIN:
+      if (reinterpret_cast<HWND>(wParam) == NextViewerWnd) NextViewerWnd = reinterpret_cast<HWND>(lParam);
+      SendToNextViewer(hWnd, msg, wParam, lParam);
+      break;
+    case WM_DRAWCLIPBOARD:
+      if (!CaptureBusy && CaptureEnabled && IsNewContent()) RecordClipboardChange();
+      SendToNextViewer(hWnd, msg, wParam, lParam);  // read only now: recording may have re-joined
+      break;
+    default:
+      break;
+  }
+  return result;
+}
+
+void RejoinViewerChain() {
+  CaptureBusy = true;
+  (void)::ChangeClipboardChain(g_form, NextViewerWnd);
+  UnhookWindow(g_form);
+  HookWindow(g_form);
+  NextViewerWnd = ::SetClipboardViewer(g_form);
+  win::DoEvents();
+}
+
+int ReadFormatMask() {
+  int mask = 0;
+  if (clip::GetFormat(clip::kText)) mask += 1;
+  if (clip::GetFormat(clip::kBitmap)) mask += 2;
+  if (clip::GetFormat(clip::kDib)) mask += 4;
+  if (clip::GetFormat(clip::RichTextFormat())) mask += 8;
+  return mask;
+}
+
+void RecordClipboardChange() {
+  CaptureBusy = true;
+  int mask = ReadFormatMask();
+  if (mask == 0 && clip::GetFormat(clip::kFileList)) {
+    FileListToText();
+    mask = 15;
+  }
+  bool privateContent = false;
+  switch (mask) {
+    case 1:
+    case 8:
+    case 9:
+      privateContent = clip::IsMarkedPrivate();
+      if (!privateContent) AddEntry(mask == 1 ? app::RowType::Text : app::RowType::RichText);
+      break;
+    case 2:
+    case 4:
+    case 6:
+    case 15:
+      break;
+    default:
+      CaptureBusy = false;
+      return;
+  }
+  RejoinViewerChain();
+  CaptureBusy = false;
+  win::DoEvents();
+}
+
+bool IsAlreadyListed(std::wstring_view text) {
+  return g_list && g_list->Contains(text);
+}
+
+void FileListToText() {
+  const auto names = clip::GetFileNames();
+  if (!names) return;  // nothing readable: leave the clipboard as it is
+  (void)clip::SetText(clip::JoinPathLines(*names));
+}
+
+void NoteOwnClipboardWrite() {
+  g_lastSequence = ::GetClipboardSequenceNumber();
+  g_haveSequence = true;
+}
+
+}  // namespace mClip

@@ -1,0 +1,43 @@
+// The clipboard monitor: membership of the main window in the clipboard-viewer chain through a
+// replaced window procedure, the capture flags, and the recording of each clipboard change.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace app {
+class HistoryListView;
+}
+
+namespace mClip {
+
+// One set for the process and its one main window.
+extern HWND NextViewerWnd;
+extern WNDPROC PrevWndProc;
+extern bool CaptureEnabled;
+extern bool CaptureBusy;
+
+// Which window is hooked, and which list the recorder appends to.
+void SetRecordTarget(HWND form, app::HistoryListView* list);
+
+void HookWindow(HWND form);
+void UnhookWindow(HWND form);
+LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+void RejoinViewerChain();
+
+// Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.
+int ReadFormatMask();
+void RecordClipboardChange();
+bool IsAlreadyListed(std::wstring_view text);
+void FileListToText();
+
+// Passes a chain message on to NextViewerWnd, never to the window itself, and never waits on a
+// next viewer that has stopped answering.
+void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam);
+
+// The program's own clipboard write: its change is not new content for the recorder.
+void NoteOwnClipboardWrite();
+
+}  // namespace mClip

@@ -1,0 +1,134 @@
+#include "clip/save_log.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "win/module.h"
+#include "win/text.h"
+#include "win/unique.h"
+
+namespace clip {
+namespace {
+
+LogLocations g_where;
+std::function<SYSTEMTIME()> g_clock;
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+
+std::wstring PrimaryLogPath() {
+  std::wstring folder = g_where.primaryFolder.empty() ? win::ProgramFolder() : g_where.primaryFolder;
+  if (folder.empty() || folder.back() != L'\\') folder += L'\\';
+  return folder + kLogFileName;
+}
+
+std::wstring FallbackFolder() {
+  if (!g_where.fallbackFolder.empty()) return g_where.fallbackFolder;
+  PWSTR local = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) folder = local;
+  ::CoTaskMemFree(local);
+  return folder.empty() ? folder : folder + L"\\Kestrelay\\Pellucidor";
+}
+
+std::wstring FallbackLogPath() {
+  return FallbackFolder() + L"\\" + kLogFileName;
+}
+
+win::UniqueFile OpenForAppend(const std::wstring& path) {
+  return win::UniqueFile(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool IsNotWritableError(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
+    if (!::WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+    done += wrote;
+  }
+  return true;
+}
+
+// A log the program starts is UTF-8 with a byte order mark; a log that exists without the mark
+// is continued in the ANSI code page, so that one file never mixes the two.
+bool AppendLine(HANDLE file, std::wstring_view line) {
+  LARGE_INTEGER size{};
+  if (!::GetFileSizeEx(file, &size)) return false;
+  bool utf8 = true;
+  std::string bytes;
+  if (size.QuadPart == 0) {
+    bytes = kUtf8Bom;
+  } else {
+    char head[3] = {};
+    DWORD got = 0;
+    OVERLAPPED at{};
+    utf8 = ::ReadFile(file, head, 3, &got, &at) && got == 3 && std::string_view(head, 3) == kUtf8Bom;
+  }
+  std::wstring text(line);
+  text += L"\r\n";
+  bytes += win::WideToBytes(text, utf8 ? win::kUtf8CodePage : win::kAnsiCodePage);
+  return WriteAll(file, bytes);
+}
+
+}  // namespace
+
+void SetLogLocationsForTesting(LogLocations where) {
+  g_where = std::move(where);
+}
+void SetClockForTesting(std::function<SYSTEMTIME()> clock) {
+  g_clock = std::move(clock);
+}
+
+std::wstring DateTimeText(const SYSTEMTIME& t) {
+  wchar_t date[128] = {}, time[128] = {};
+  ::GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &t, nullptr, date, 128, nullptr);
+  if (t.wHour == 0 && t.wMinute == 0 && t.wSecond == 0) return date;
+  ::GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, 0, &t, nullptr, time, 128);
+  return std::wstring(date) + L" " + time;
+}
+
+std::wstring NowText() {
+  SYSTEMTIME t{};
+  if (g_clock) {
+    t = g_clock();
+  } else {
+    ::GetLocalTime(&t);
+  }
+  return DateTimeText(t);
+}
+
+bool WriteLogLine(std::wstring_view line) {
+  win::UniqueFile file = OpenForAppend(PrimaryLogPath());
+  if (!file && IsNotWritableError(::GetLastError())) {
+    const std::wstring folder = FallbackFolder();
+    if (folder.empty()) return false;
+    (void)::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // may exist already
+    file = OpenForAppend(FallbackLogPath());
+  }
+  return file && AppendLine(file.get(), line);
+}
+
+std::wstring LogPathInUse() {
+  const std::wstring primary = PrimaryLogPath();
+  // Ask the file system whether the program's folder takes the log, without leaving a file behind.
+  win::UniqueFile probe(::CreateFileW(primary.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (probe) return primary;
+  DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND) {
+    win::UniqueFile trial(::CreateFileW(primary.c_str(), FILE_APPEND_DATA, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (trial) return primary;
+    error = ::GetLastError();
+  }
+  return IsNotWritableError(error) ? FallbackLogPath() : primary;
+}
+
+}  // namespace clip

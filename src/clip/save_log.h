@@ -1,0 +1,39 @@
+// The save log "backups.log": one time-stamped line per event, appended and never rewritten.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace clip {
+
+inline constexpr wchar_t kLogFileName[] = L"backups.log";
+
+// Phrases of the log lines.
+inline constexpr wchar_t kAddedPhrase[] = L" was added to clipboard entries at ";
+inline constexpr wchar_t kPutPhrase[] = L" was put to clipboard at ";
+inline constexpr wchar_t kClearedPhrase[] = L"Clipboard was clear at ";
+
+// The current local date and time as the log writes it: the user's short date, a blank and the
+// user's long time; at exactly midnight the date alone.
+std::wstring DateTimeText(const SYSTEMTIME& t);
+std::wstring NowText();
+
+// Appends the line and CR LF. Returns false when the line could not be written.
+bool WriteLogLine(std::wstring_view line);
+
+// The log in use: "backups.log" in the program's folder, or in the per-user data folder when the
+// program's folder is not writable.
+std::wstring LogPathInUse();
+
+// Test seams: where the log goes, and what time it is.
+struct LogLocations {
+  std::wstring primaryFolder;   // empty: the program's folder
+  std::wstring fallbackFolder;  // empty: %LOCALAPPDATA%\Kestrelay\Pellucidor
+};
+void SetLogLocationsForTesting(LogLocations where);
+void SetClockForTesting(std::function<SYSTEMTIME()> clock);
+
+}  // namespace clip

@@ -1,0 +1,83 @@
+// The save log: exact bytes, encodings old and new, the fallback folder and failures that stop nothing.
+#include <gtest/gtest.h>
+
+#include "clip/save_log.h"
+#include "support/test_support.h"
+#include "win/unique.h"
+
+namespace {
+
+using testsupport::ReadBytes;
+
+SYSTEMTIME At(WORD hour, WORD minute, WORD second) {
+  SYSTEMTIME t{};
+  t.wYear = 2026;
+  t.wMonth = 12;
+  t.wDay = 6;
+  t.wHour = hour;
+  t.wMinute = minute;
+  t.wSecond = second;
+  return t;
+}
+
+class SaveLogTest : public testing::Test {
+ protected:
+  void SetUp() override { clip::SetLogLocationsForTesting({folder_.path(), folder_.File(L"fallback")}); }
+  void TearDown() override { clip::SetLogLocationsForTesting({}); }
+  std::wstring LogFile() const { return folder_.File(L"backups.log"); }
+  testsupport::TempFolder folder_;
+};
+
+TEST_F(SaveLogTest, DateAndTimeInTheUsersFormatMidnightDateOnly) {
+  // The test run uses United States English regional settings.
+  EXPECT_EQ(clip::DateTimeText(At(3, 21, 7)), L"12/6/2026 3:21:07 AM");
+  EXPECT_EQ(clip::DateTimeText(At(15, 0, 0)), L"12/6/2026 3:00:00 PM");
+  EXPECT_EQ(clip::DateTimeText(At(0, 0, 0)), L"12/6/2026");
+  EXPECT_EQ(clip::DateTimeText(At(0, 0, 1)), L"12/6/2026 12:00:01 AM");
+}
+
+TEST_F(SaveLogTest, ANewLogIsUtf8WithItsMarkAndCrLfLines) {
+  ASSERT_TRUE(clip::WriteLogLine(L"hello was added to clipboard entries at 12/6/2026 3:21:07 AM"));
+  ASSERT_TRUE(clip::WriteLogLine(L"two\r\nlines \u65E5"));
+  ASSERT_TRUE(clip::WriteLogLine(L" was added to clipboard entries at 12/6/2026"));
+  EXPECT_EQ(ReadBytes(LogFile()),
+            "\xEF\xBB\xBFhello was added to clipboard entries at 12/6/2026 3:21:07 AM\r\n"
+            "two\r\nlines \xE6\x97\xA5\r\n"
+            " was added to clipboard entries at 12/6/2026\r\n");
+}
+
+TEST_F(SaveLogTest, AnOldLogWithoutTheMarkIsContinuedInAnsi) {
+  ASSERT_TRUE(testsupport::WriteBytes(LogFile(), "old line\r\n"));
+  ASSERT_TRUE(clip::WriteLogLine(L"caf\u00E9"));
+  EXPECT_EQ(ReadBytes(LogFile()), "old line\r\ncaf\xE9\r\n");
+}
+
+TEST_F(SaveLogTest, AnUnwritableFolderSendsTheLogToTheFallback) {
+  // A program folder that cannot hold files: its path runs through a file.
+  ASSERT_TRUE(testsupport::WriteBytes(folder_.File(L"not-a-folder"), "x"));
+  clip::SetLogLocationsForTesting({folder_.File(L"not-a-folder"), folder_.File(L"fallback\\deeper")});
+  EXPECT_EQ(clip::LogPathInUse(), folder_.File(L"fallback\\deeper\\backups.log"));
+  ASSERT_TRUE(clip::WriteLogLine(L"kept"));
+  EXPECT_EQ(ReadBytes(folder_.File(L"fallback\\deeper\\backups.log")), "\xEF\xBB\xBFkept\r\n");
+}
+
+TEST_F(SaveLogTest, TheLogInUseIsFoundWithoutCreatingIt) {
+  EXPECT_EQ(clip::LogPathInUse(), LogFile());
+  EXPECT_EQ(::GetFileAttributesW(LogFile().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(SaveLogTest, ALockedLogReportsFailureAndLaterLinesStillArrive) {
+  ASSERT_TRUE(clip::WriteLogLine(L"first"));
+  {
+    win::UniqueFile lock(
+        ::CreateFileW(LogFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(clip::WriteLogLine(L"lost while locked"));
+  }
+  EXPECT_TRUE(clip::WriteLogLine(L"after"));
+  EXPECT_EQ(ReadBytes(LogFile()),
+            "\xEF\xBB\xBF"
+            "first\r\nafter\r\n");
+}
+
+}  // namespace
