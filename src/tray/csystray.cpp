@@ -1,0 +1,202 @@
+#include "tray/csystray.h"
+
+#include <shellapi.h>
+
+#include <cstring>
+
+#include "tray/msystray.h"
+#include "win/text.h"
+
+namespace tray {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"PellucidorTrayControl";
+
+bool RealShellNotify(uint32_t operation, const NotifyRecord& record) {
+  static_assert(sizeof(NOTIFYICONDATAA) >= kRecordSize);
+  NOTIFYICONDATAA data{};
+  std::memcpy(&data, record.data(), kRecordSize);
+  return ::Shell_NotifyIconA(operation, &data) != FALSE;
+}
+
+ShellNotifyFn& ShellNotify() {
+  static ShellNotifyFn fn = RealShellNotify;
+  return fn;
+}
+
+void Send(uint32_t operation, const NotifyFields& fields) {
+  (void)ShellNotify()(operation, PackNotifyRecord(fields));
+}
+
+uint32_t Handle32(const void* h) {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
+}
+
+std::string TipBytes(std::wstring_view tip) {
+  std::string bytes = win::WideToBytes(TipField(tip), win::kAnsiCodePage);
+  if (bytes.size() > kTipChars) bytes.resize(kTipChars);
+  return bytes;
+}
+
+HWND CreateControlWindow() {
+  static const ATOM atom = [] {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = kWindowClass;
+    return ::RegisterClassW(&wc);
+  }();
+  (void)atom;
+  // A hidden top-level window, so that it also hears the shell's broadcasts.
+  return ::CreateWindowExW(WS_EX_TOOLWINDOW, kWindowClass, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           ::GetModuleHandleW(nullptr), nullptr);
+}
+
+}  // namespace
+
+void SetShellNotifyForTesting(ShellNotifyFn fn) {
+  ShellNotify() = fn ? std::move(fn) : RealShellNotify;
+}
+
+cSysTray::cSysTray(bool userMode) : window_(CreateControlWindow()), userMode_(userMode) {
+  mWnd = window_.get();
+}
+
+cSysTray::~cSysTray() {
+  PropertyChanged = nullptr;  // the container is going away too
+  if (InTray()) SetInTray(false);
+}
+
+void cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
+  NotifyFields f;
+  f.hWnd = Handle32(hWnd);
+  f.uID = static_cast<uint32_t>(IconId);
+  if (Icon) {
+    f.hIcon = Handle32(Icon->Handle);
+    f.uFlags |= kNifIcon;
+    mIcon = Icon;
+  }
+  if (!Tip.empty()) {
+    f.szTip = TipBytes(Tip);
+    f.uFlags |= kNifTip;
+    mTip = Tip;
+  }
+  f.uCallbackMessage = kTrayCallbackMessage;
+  f.uFlags |= kNifMessage;
+  f.cbSize = kRecordSize;
+  Send(kNimAdd, f);
+}
+
+void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
+  NotifyFields f;
+  f.cbSize = kRecordSize;
+  f.hWnd = Handle32(hWnd);
+  f.uID = static_cast<uint32_t>(IconId);
+  Send(kNimDelete, f);
+}
+
+void cSysTray::SetTrayIcon(const PicturePtr& picture) {
+  if (!picture || picture->Type != Picture::kIcon) return;
+  if (mAdded) {
+    NotifyFields f;
+    f.cbSize = kRecordSize;
+    f.hWnd = Handle32(mWnd);
+    f.uID = static_cast<uint32_t>(mIconId);
+    f.uFlags = kNifIcon;
+    f.hIcon = Handle32(picture->Handle);
+    Send(kNimModify, f);
+  }
+  mIcon = picture;
+  ownPicture_ = picture;
+  Signal(L"TrayIcon");
+}
+
+void cSysTray::SetTrayTip(std::wstring_view text) {
+  if (mAdded) {
+    NotifyFields f;
+    f.cbSize = kRecordSize;
+    f.hWnd = Handle32(mWnd);
+    f.uID = static_cast<uint32_t>(mIconId);
+    f.uFlags = kNifTip;
+    f.szTip = TipBytes(text);
+    Send(kNimModify, f);
+  }
+  mTip = std::wstring(text);
+  Signal(L"TrayTip");
+}
+
+void cSysTray::SetInTray(bool value) {
+  if (value == mInTray) return;
+  if (value && userMode_) {
+    // Subclass before the icon is added, so that no notification is missed.
+    mSysTray::TrayPrevWndProc = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayWndProc)));
+    (void)::SetWindowLongPtrW(mWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    AddToTray(mWnd, mIconId, TrayTip(), TrayIcon());
+    mAdded = true;
+  } else if (!value && mAdded) {
+    RemoveFromTray(mWnd, mIconId);
+    (void)::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayPrevWndProc));
+    mAdded = false;
+  }
+  mInTray = value;
+  Signal(L"InTray");
+}
+
+void cSysTray::ReAddAfterShellRestart() {
+  if (mAdded) AddToTray(mWnd, mIconId, mTip, mIcon);
+}
+
+void cSysTray::RaiseMouseEvent(uint32_t MouseMessage, int32_t& Id) {
+  int16_t button = 0;
+  switch (MouseMessage) {
+    case WM_MOUSEMOVE:
+      if (MouseMove) MouseMove(Id);
+      return;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+      button = MouseMessage == WM_LBUTTONDOWN ? 1 : 2;
+      if (MouseDown) MouseDown(button, Id);
+      return;
+    case WM_LBUTTONUP:
+    case WM_RBUTTONUP:
+      button = MouseMessage == WM_LBUTTONUP ? 1 : 2;
+      if (MouseUp) MouseUp(button, Id);
+      return;
+    case WM_LBUTTONDBLCLK:
+    case WM_RBUTTONDBLCLK:
+      button = MouseMessage == WM_LBUTTONDBLCLK ? 1 : 2;
+      if (MouseDblClick) MouseDblClick(button, Id);
+      return;
+    default:
+      return;
+  }
+}
+
+void cSysTray::InitProperties() {
+  SetInTray(false);
+  SetTrayTip(std::wstring(kDefaultTip, 14));
+  SetTrayIcon(ownPicture_);
+}
+
+void cSysTray::ReadProperties(const PropertyBag& bag) {
+  const PropertyValue inTray = bag.ReadProperty(L"InTray", false);
+  SetInTray(std::holds_alternative<bool>(inTray) && std::get<bool>(inTray));
+  const PropertyValue icon = bag.ReadProperty(L"TrayIcon", ownPicture_);
+  SetTrayIcon(std::holds_alternative<PicturePtr>(icon) ? std::get<PicturePtr>(icon) : nullptr);
+  const PropertyValue tip = bag.ReadProperty(L"TrayTip", std::wstring(kDefaultTip, 14));
+  SetTrayTip(std::holds_alternative<std::wstring>(tip) ? std::get<std::wstring>(tip) : std::wstring());
+}
+
+void cSysTray::WriteProperties(PropertyBag& bag) const {
+  bag.WriteProperty(L"InTray", mInTray);
+  bag.WriteProperty(L"TrayIcon", mIcon);
+  bag.WriteProperty(L"TrayTip", mTip);
+}
+
+void cSysTray::Resize() {
+  width_ = kControlSizeTwips;
+  height_ = kControlSizeTwips;
+}
+
+}  // namespace tray

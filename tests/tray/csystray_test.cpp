@@ -1,0 +1,235 @@
+// The tray icon control: every record it sends to the shell, byte for byte, and its mouse events.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "tray/csystray.h"
+#include "tray/msystray.h"
+#include "win/text.h"
+
+namespace {
+
+using tray::cSysTray;
+using tray::NotifyFields;
+using tray::Picture;
+
+struct Sent {
+  uint32_t operation;
+  NotifyFields fields;
+};
+
+class TrayTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    tray::SetShellNotifyForTesting([this](uint32_t op, const tray::NotifyRecord& r) {
+      sent_.push_back({op, tray::UnpackNotifyRecord(r)});
+      return true;
+    });
+  }
+  void TearDown() override { tray::SetShellNotifyForTesting({}); }
+
+  static std::string Tip(std::wstring_view text) {
+    std::string bytes = win::WideToBytes(tray::TipField(text), win::kAnsiCodePage);
+    bytes.resize(tray::kTipChars, '\0');
+    return bytes;
+  }
+  static uint32_t H(const void* h) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h)); }
+  tray::PicturePtr Icon() { return Picture::FromIcon(::CreateIcon(nullptr, 1, 1, 1, 1, &and_, &xor_)); }
+
+  std::vector<Sent> sent_;
+  BYTE and_ = 0xFF, xor_ = 0;
+};
+
+TEST_F(TrayTest, AddingSendsOneRecordWithWhatIsSet) {
+  cSysTray t;
+  const auto icon = Icon();
+  t.SetTrayIcon(icon);
+  t.SetTrayTip(L"Pellucidor");
+  EXPECT_TRUE(sent_.empty()) << "nothing is sent while idle";
+  t.SetInTray(true);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].operation, tray::kNimAdd);
+  const NotifyFields& f = sent_[0].fields;
+  EXPECT_EQ(f.cbSize, 88u);
+  EXPECT_EQ(f.hWnd, H(t.hwnd()));
+  EXPECT_EQ(f.uID, 0u);
+  EXPECT_EQ(f.uFlags, tray::kNifMessage | tray::kNifIcon | tray::kNifTip);
+  EXPECT_EQ(f.uCallbackMessage, 0x0465u);
+  EXPECT_EQ(f.hIcon, H(icon->Handle));
+  EXPECT_EQ(f.szTip, Tip(L"Pellucidor"));
+  EXPECT_EQ(f.szTip.substr(10, 2), std::string("\0 ", 2)) << "the text, one NUL, then spaces";
+
+  t.SetInTray(true);
+  EXPECT_EQ(sent_.size(), 1u) << "already in the tray: no second add";
+}
+
+TEST_F(TrayTest, WithoutTipOrIconTheAddCarriesTheMessageAlone) {
+  cSysTray t;
+  t.SetInTray(true);
+  ASSERT_EQ(sent_.size(), 1u);
+  EXPECT_EQ(sent_[0].fields.uFlags, tray::kNifMessage);
+  EXPECT_EQ(sent_[0].fields.hIcon, 0u);
+  EXPECT_EQ(sent_[0].fields.szTip, std::string(64, '\0'));
+}
+
+TEST_F(TrayTest, ChangesWhileAddedAreSentAsModifications) {
+  cSysTray t;
+  t.SetInTray(true);
+  sent_.clear();
+  const auto icon = Icon();
+  t.SetTrayIcon(icon);
+  t.SetTrayTip(L"");
+  t.SetTrayTip(std::wstring(63, L'x'));
+  t.SetTrayTip(std::wstring(70, L'y'));
+  ASSERT_EQ(sent_.size(), 4u);
+  for (const Sent& s : sent_) EXPECT_EQ(s.operation, tray::kNimModify);
+  EXPECT_EQ(sent_[0].fields.uFlags, tray::kNifIcon);
+  EXPECT_EQ(sent_[0].fields.hIcon, H(icon->Handle));
+  EXPECT_EQ(sent_[1].fields.uFlags, tray::kNifTip);
+  EXPECT_EQ(sent_[1].fields.szTip, std::string(1, '\0') + std::string(63, ' '));
+  EXPECT_EQ(sent_[2].fields.szTip, std::string(63, 'x') + std::string(1, '\0'));
+  EXPECT_EQ(sent_[3].fields.szTip, std::string(64, 'y')) << "cut at 64, no NUL";
+  EXPECT_EQ(t.TrayTip(), std::wstring(70, L'y'));
+}
+
+TEST_F(TrayTest, PicturesThatAreNotIconsChangeNothing) {
+  cSysTray t;
+  std::vector<std::wstring> changed;
+  t.PropertyChanged = [&](std::wstring_view name) { changed.emplace_back(name); };
+  const auto icon = Icon();
+  t.SetTrayIcon(icon);
+  t.SetInTray(true);
+  changed.clear();
+  sent_.clear();
+  t.SetTrayIcon(Picture::Borrowed(Picture::kBitmap, nullptr));
+  t.SetTrayIcon(Picture::Borrowed(Picture::kMetafile, nullptr));
+  t.SetTrayIcon(nullptr);
+  EXPECT_TRUE(sent_.empty());
+  EXPECT_TRUE(changed.empty());
+  EXPECT_EQ(t.TrayIcon(), icon);
+}
+
+TEST_F(TrayTest, RemovingDeletesTheIconBeforeTheProcedureIsRestored) {
+  auto t = std::make_unique<cSysTray>();
+  const HWND w = t->hwnd();
+  const auto original = ::GetWindowLongPtrW(w, GWLP_WNDPROC);
+  t->SetInTray(true);
+  EXPECT_EQ(reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(w, GWLP_WNDPROC)), mSysTray::TrayWndProc);
+  t->SetInTray(false);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1].operation, tray::kNimDelete);
+  EXPECT_EQ(sent_[1].fields.uFlags, 0u);
+  EXPECT_EQ(sent_[1].fields.cbSize, 88u);
+  EXPECT_EQ(sent_[1].fields.hWnd, H(w));
+  EXPECT_EQ(::GetWindowLongPtrW(w, GWLP_WNDPROC), original);
+
+  t->SetInTray(true);
+  t.reset();  // Terminate while shown
+  ASSERT_EQ(sent_.size(), 4u);
+  EXPECT_EQ(sent_[3].operation, tray::kNimDelete);
+}
+
+TEST_F(TrayTest, InDesignModeValuesAreOnlyStored) {
+  cSysTray t(false);
+  t.SetInTray(true);
+  EXPECT_TRUE(t.InTray());
+  EXPECT_FALSE(t.IsAdded());
+  EXPECT_TRUE(sent_.empty());
+  tray::PropertyBag bag;
+  t.WriteProperties(bag);
+  EXPECT_TRUE(std::get<bool>(bag.ReadProperty(L"INTRAY", false)));
+  t.SetInTray(false);
+  EXPECT_TRUE(sent_.empty());
+}
+
+TEST_F(TrayTest, StoredPropertiesLoadInTheirOrder) {
+  tray::PropertyBag bag;
+  const auto icon = Icon();
+  bag.WriteProperty(L"intray", true);
+  bag.WriteProperty(L"trayicon", icon);
+  bag.WriteProperty(L"traytip", std::wstring(L"Divave Zidova"));
+  cSysTray t;
+  t.ReadProperties(bag);
+  ASSERT_EQ(sent_.size(), 3u);
+  EXPECT_EQ(sent_[0].operation, tray::kNimAdd);
+  EXPECT_EQ(sent_[0].fields.uFlags, tray::kNifMessage) << "added before the icon and tip are read";
+  EXPECT_EQ(sent_[1].fields.uFlags, tray::kNifIcon);
+  EXPECT_EQ(sent_[2].fields.uFlags, tray::kNifTip);
+
+  cSysTray fresh;
+  fresh.InitProperties();
+  EXPECT_EQ(fresh.TrayTip(), std::wstring(L"Divave Zidova\0", 14));
+  EXPECT_FALSE(fresh.InTray());
+  fresh.SetSize(2000, 100);
+  EXPECT_EQ(fresh.Width(), 510);
+  EXPECT_EQ(fresh.Height(), 510);
+}
+
+// A previous procedure that records what reached it.
+std::vector<UINT> g_seen;
+LRESULT CALLBACK Recording(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  if (msg == tray::kTrayCallbackMessage) {
+    g_seen.push_back(static_cast<UINT>(l));
+    return 42;
+  }
+  return ::DefWindowProcW(h, msg, w, l);
+}
+
+TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure) {
+  cSysTray t;
+  ::SetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
+  std::vector<std::string> events;
+  const auto note = [&](const char* what, int n) {
+    char line[32];
+    std::snprintf(line, sizeof(line), "%s %d", what, n);
+    events.emplace_back(line);
+  };
+  t.MouseMove = [&](int32_t& id) { note("move", id); };
+  t.MouseDown = [&](int16_t& b, int32_t&) { note("down", b); };
+  t.MouseUp = [&](int16_t& b, int32_t&) { note("up", b); };
+  t.MouseDblClick = [&](int16_t& b, int32_t&) { note("dbl", b); };
+  t.SetInTray(true);
+  const struct {
+    UINT mouse;
+    const char* event;
+  } cases[] = {{WM_MOUSEMOVE, "move 0"},    {WM_LBUTTONDOWN, "down 1"}, {WM_LBUTTONUP, "up 1"},
+               {WM_LBUTTONDBLCLK, "dbl 1"}, {WM_RBUTTONDOWN, "down 2"}, {WM_RBUTTONUP, "up 2"},
+               {WM_RBUTTONDBLCLK, "dbl 2"}, {WM_MBUTTONDOWN, nullptr},  {WM_MBUTTONUP, nullptr},
+               {WM_MBUTTONDBLCLK, nullptr}, {0x0400, nullptr}};
+  for (const auto& c : cases) {
+    events.clear();
+    g_seen.clear();
+    EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, c.mouse), 42);
+    EXPECT_EQ(events, c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{})
+        << std::hex << c.mouse;
+    EXPECT_EQ(g_seen, std::vector<UINT>{c.mouse});
+  }
+}
+
+TEST_F(TrayTest, ANewTaskBarGetsTheIconAgain) {
+  cSysTray t;
+  t.SetTrayTip(L"Pellucidor");
+  ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(sent_.empty()) << "not added: nothing to restore";
+  t.SetInTray(true);
+  ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
+  ASSERT_EQ(sent_.size(), 2u);
+  EXPECT_EQ(sent_[1].operation, tray::kNimAdd);
+  EXPECT_EQ(sent_[1].fields.szTip, sent_[0].fields.szTip);
+  EXPECT_EQ(sent_[1].fields.uFlags, sent_[0].fields.uFlags);
+}
+
+TEST(TrayShell, TheRealShellTakesTheRecord) {
+  // One smoke test against Wine's own notification area.
+  cSysTray t;
+  t.SetTrayTip(L"Pellucidor");
+  t.SetInTray(true);
+  EXPECT_TRUE(t.IsAdded());
+  HWND trayWindow = ::FindWindowW(nullptr, L"Wine System Tray");
+  if (trayWindow) {
+    EXPECT_NE(::FindWindowExW(trayWindow, nullptr, L"__winex11_tray_icon", nullptr), nullptr);
+  }
+  t.SetInTray(false);
+}
+
+}  // namespace
