@@ -1,0 +1,20 @@
+#include "startup/mstartup.h"
+
+#include "startup/regstuff.h"
+#include "startup/run_value.h"
+#include "win/module.h"
+
+namespace mStartUp {
+
+// The entry names the running executable itself, whatever else its folder holds.
+void AddToStartup() {
+  const std::wstring name = startup::FileNameOf(win::ExecutablePath());
+  if (!name.empty()) RegStuff::SetRunValue(name);
+}
+
+void RemoveFromStartup() {
+  const std::wstring name = startup::FileNameOf(win::ExecutablePath());
+  if (!name.empty()) RegStuff::DeleteRunValue(name);
+}
+
+}  // namespace mStartUp
