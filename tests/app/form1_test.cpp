@@ -1,68 +1,13 @@
 // The main window in-process: start-up from stored settings, layout, minimise to the tray, close.
 #include <gtest/gtest.h>
 
-#include "app/files_codec.h"
-#include "app/form1.h"
-#include "app/settings.h"
 #include "app/window_helpers.h"
-#include "clip/mclip.h"
-#include "clip/save_log.h"
-#include "startup/regstuff.h"
-#include "support/test_support.h"
-#include "tray/notify_record.h"
+#include "form1_fixture.h"
 
 namespace {
 
+using testsupport::Form1Test;
 using testsupport::Hex;
-
-const std::wstring kSettingsPath = app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection);
-constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
-
-class Form1Test : public testing::Test {
- protected:
-  void SetUp() override {
-    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsPath);
-    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, kScratchRun);
-    HKEY k = nullptr;
-    ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchRun, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
-    ::RegCloseKey(k);
-    RegStuff::SetRunKeysForTesting({HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun});
-    clip::SetLogLocationsForTesting({folder_.path(), folder_.File(L"fallback")});
-  }
-  void TearDown() override {
-    form_.reset();
-    clip::SetLogLocationsForTesting({});
-    RegStuff::SetRunKeysForTesting({});
-  }
-
-  static void Store(const wchar_t* key, const std::wstring& value) {
-    ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, key, value));
-  }
-  static std::wstring Stored(const wchar_t* key) {
-    return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
-  }
-  app::Form1& Open() {
-    form_ = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false});
-    EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
-    testsupport::PumpFor(50);
-    return *form_;
-  }
-  void Close() {
-    ::SendMessageW(form_->hwnd(), WM_CLOSE, 0, 0);
-    form_.reset();
-  }
-  std::vector<std::wstring> Rows() const {
-    std::vector<std::wstring> rows;
-    for (size_t i = 1; i <= form_->ListView1.Count(); ++i) rows.emplace_back(form_->ListView1.ItemText(i));
-    return rows;
-  }
-  void DoubleClickTrayIcon(UINT mouseMessage = WM_LBUTTONDBLCLK) {
-    ::SendMessageW(form_->cSysTray1->hwnd(), tray::kTrayCallbackMessage, 0, mouseMessage);
-  }
-
-  testsupport::TempFolder folder_;
-  std::unique_ptr<app::Form1> form_;
-};
 
 TEST_F(Form1Test, FirstStartWithoutSettings) {
   app::Form1& f = Open();
@@ -101,9 +46,9 @@ TEST_F(Form1Test, SwitchesAreReadWithoutSideEffects) {
   EXPECT_TRUE(::IsWindowVisible(f.Check8));
   EXPECT_TRUE(::IsWindowVisible(f.hwnd()));
   // Loading neither wrote the start-up entry nor changed the stored switches.
-  EXPECT_EQ(
-      ::RegGetValueW(HKEY_CURRENT_USER, kScratchRun, L"tests_app.exe", RRF_RT_ANY, nullptr, nullptr, nullptr),
-      ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, testsupport::kScratchRun, L"tests_app.exe", RRF_RT_ANY, nullptr,
+                           nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(Stored(L"Minimized"), L"on");
 }
 
