@@ -1,0 +1,175 @@
+// User journeys with the real executable.
+#include <gtest/gtest.h>
+
+#include "app/files_codec.h"
+#include "app/settings.h"
+#include "pellucidor_driver.h"
+#include "support/test_support.h"
+#include "tray/notify_record.h"
+
+namespace {
+
+using e2e::Pellucidor;
+using e2e::Row;
+using testsupport::Hex;
+
+// Button identifiers of the window.
+constexpr int kPutBack = 105, kClear = 106, kViewLog = 103, kStartup = 104, kInTray = 108;
+
+class Journey : public testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER,
+                                    app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection));
+  }
+  static std::wstring Stored(const wchar_t* key) {
+    return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
+  }
+  static void Copy(std::wstring_view text) {
+    ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"text=" + Hex(text)}));
+  }
+  int LogLinesWith(const std::string& phrase) const {
+    const std::string log = testsupport::ReadBytes(folder_.File(L"backups.log"));
+    int n = 0;
+    for (size_t at = log.find(phrase); at != std::string::npos; at = log.find(phrase, at + 1)) ++n;
+    return n;
+  }
+
+  testsupport::TempFolder folder_;
+};
+
+TEST_F(Journey, StartsAndCloses) {
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  wchar_t caption[32] = {};
+  ::GetWindowTextW(p.hwnd(), caption, 32);
+  EXPECT_STREQ(caption, L"Pellucidor");
+  EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
+  EXPECT_NE(p.TrayWindow(), nullptr);
+  EXPECT_EQ(p.Close(), 0u);
+  EXPECT_EQ(Stored(L"Files"), L"");
+}
+
+TEST_F(Journey, CopiesAreRecordedLoggedAndKeptAcrossRestarts) {
+  const std::vector<std::wstring> copies = {L"hello", L"a;b", L"   ", L"caf\u00E9 \u65E5\u672C",
+                                            L"two\r\nlines"};
+  {
+    Pellucidor p(folder_.path());
+    ASSERT_TRUE(p.Start());
+    for (const auto& c : copies) Copy(c);
+    Copy(L"hello");  // a duplicate
+    ASSERT_TRUE(p.WaitForRows(copies.size()));
+    ::Sleep(200);
+    EXPECT_EQ(p.Texts(), copies);
+    EXPECT_EQ(p.Rows().front(), (Row{L"hello", L"Text"}));
+    EXPECT_EQ(LogLinesWith(" was added to clipboard entries at "), 5);
+    EXPECT_EQ(p.Close(), 0u);
+  }
+  EXPECT_EQ(app::DecodeFiles(Stored(L"Files")), copies);
+  Pellucidor again(folder_.path());
+  ASSERT_TRUE(again.Start());
+  EXPECT_EQ(again.Texts(), copies);
+  EXPECT_EQ(again.Rows().front().type, L"") << "restored rows show no type";
+}
+
+TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  for (const wchar_t* c : {L"first", L"second \u0416", L"third"}) Copy(c);
+  ASSERT_TRUE(p.WaitForRows(3));
+
+  p.SelectRow(1);
+  p.Click(kPutBack);
+  EXPECT_EQ(testsupport::ClipboardText(), L"second \u0416");
+  ::Sleep(200);
+  EXPECT_EQ(p.Rows().size(), 3u) << "putting an entry back does not record it again";
+  EXPECT_EQ(::SendMessageW(p.Control(kPutBack), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  EXPECT_EQ(LogLinesWith(" was put to clipboard at "), 1);
+
+  p.DoubleClickRow(0);
+  EXPECT_EQ(p.Texts(), (std::vector<std::wstring>{L"second \u0416", L"third"}));
+  Copy(L"first");
+  ASSERT_TRUE(p.WaitForRows(3));
+  EXPECT_EQ(p.Texts().back(), L"first") << "a removed entry copied again comes back at the end";
+
+  p.Click(kClear);
+  EXPECT_TRUE(p.Rows().empty());
+  EXPECT_FALSE(::IsClipboardFormatAvailable(CF_UNICODETEXT));
+  EXPECT_EQ(LogLinesWith("Clipboard was clear at "), 1);
+  EXPECT_EQ(p.Close(), 0u);
+  Pellucidor again(folder_.path());
+  ASSERT_TRUE(again.Start());
+  EXPECT_TRUE(again.Rows().empty());
+}
+
+TEST_F(Journey, MinimiseHidesToTheTrayAndADoubleClickBringsItBack) {
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  ::ShowWindow(p.hwnd(), SW_MINIMIZE);
+  ::Sleep(100);
+  EXPECT_FALSE(::IsWindowVisible(p.hwnd()));
+  ::SendMessageW(p.TrayWindow(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
+  EXPECT_FALSE(::IsIconic(p.hwnd()));
+  ::ShowWindow(p.hwnd(), SW_MINIMIZE);
+  ::Sleep(300);
+  EXPECT_FALSE(::IsWindowVisible(p.hwnd())) << "and the next minimise hides it again" << ::IsIconic(p.hwnd());
+  EXPECT_EQ(p.Close(), 0u);
+}
+
+TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
+  Pellucidor first(folder_.path());
+  ASSERT_TRUE(first.Start());
+  ::ShowWindow(first.hwnd(), SW_MINIMIZE);
+  ::Sleep(100);
+  ASSERT_FALSE(::IsWindowVisible(first.hwnd()));
+
+  Pellucidor second(folder_.path());
+  EXPECT_FALSE(second.Start()) << "the second copy opens no window of its own";
+  for (int i = 0; i < 100 && !::IsWindowVisible(first.hwnd()); ++i) ::Sleep(20);
+  EXPECT_TRUE(::IsWindowVisible(first.hwnd()));
+  EXPECT_TRUE(first.Running());
+}
+
+TEST_F(Journey, WithStartInTrayOnlyTheTrayIconShows) {
+  ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Minimized", L"On"));
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  EXPECT_FALSE(::IsWindowVisible(p.hwnd()));
+  ::SendMessageW(p.TrayWindow(), tray::kTrayCallbackMessage, 0, WM_RBUTTONDBLCLK);
+  EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
+  EXPECT_EQ(::SendMessageW(p.Control(kInTray), BM_GETCHECK, 0, 0), BST_CHECKED);
+  (void)kStartup;
+  (void)kViewLog;
+}
+
+}  // namespace
+
+namespace {
+
+// Starts a program of the Linux side: Wine starts native executables too, though it gives no
+// handle to wait on for them. Its output must go elsewhere: xclip stays behind to serve the
+// selection, and would otherwise hold the test's output open.
+bool StartLinuxCommand(const std::wstring& commandLine) {
+  std::wstring cmd = commandLine;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  return ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) !=
+         FALSE;
+}
+
+TEST_F(Journey, CopiesOnTheLinuxDesktopAreRecordedToo) {
+  if (::GetFileAttributesW(L"Z:\\usr\\bin\\xclip") == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "not under Wine";
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  ASSERT_TRUE(
+      StartLinuxCommand(L"Z:\\bin\\sh -c \"printf 'from X11' | /usr/bin/xclip -selection clipboard >/dev/null 2>&1\""));
+  ASSERT_TRUE(p.WaitForRows(1, 8000));
+  ::Sleep(300);
+  EXPECT_EQ(p.Texts(), (std::vector<std::wstring>{L"from X11"}));
+  EXPECT_EQ(LogLinesWith("from X11 was added to clipboard entries at "), 1);
+}
+
+}  // namespace

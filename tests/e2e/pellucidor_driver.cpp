@@ -1,0 +1,186 @@
+#include "pellucidor_driver.h"
+
+#include <commctrl.h>
+
+#include "app/form1.h"
+#include "support/test_support.h"
+
+namespace e2e {
+namespace {
+
+// A block of memory inside the other process, for messages that carry pointers.
+class RemoteBlock {
+ public:
+  RemoteBlock(HANDLE process, size_t bytes)
+      : process_(process), p_(::VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE)) {}
+  ~RemoteBlock() {
+    if (p_) ::VirtualFreeEx(process_, p_, 0, MEM_RELEASE);
+  }
+  RemoteBlock(const RemoteBlock&) = delete;
+  RemoteBlock& operator=(const RemoteBlock&) = delete;
+  void* get() const { return p_; }
+  char* at(size_t offset) const { return static_cast<char*>(p_) + offset; }
+  void Write(size_t offset, const void* data, size_t n) const {
+    ::WriteProcessMemory(process_, at(offset), data, n, nullptr);
+  }
+  void Read(size_t offset, void* data, size_t n) const {
+    ::ReadProcessMemory(process_, at(offset), data, n, nullptr);
+  }
+
+ private:
+  HANDLE process_;
+  void* p_;
+};
+
+struct FindData {
+  DWORD pid;
+  const wchar_t* cls;
+  HWND found;
+};
+
+BOOL CALLBACK FindProc(HWND h, LPARAM l) {
+  auto* d = reinterpret_cast<FindData*>(l);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(h, &pid);
+  wchar_t cls[64] = {};
+  ::GetClassNameW(h, cls, 64);
+  if (pid == d->pid && wcscmp(cls, d->cls) == 0) {
+    d->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
+  FindData d{pid, className, nullptr};
+  ::EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
+  return d.found;
+}
+
+Pellucidor::Pellucidor(const std::wstring& folder) : exe_(folder + L"\\Pellucidor.exe") {
+  if (::GetFileAttributesW(exe_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    ::CopyFileW(testsupport::PellucidorExe().c_str(), exe_.c_str(), TRUE);
+  }
+}
+
+Pellucidor::~Pellucidor() {
+  if (Running()) {
+    if (Close() == STILL_ACTIVE) Kill();
+  }
+}
+
+bool Pellucidor::Start() {
+  std::wstring cmd = L"\"" + exe_ + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
+  process_.reset(pi.hProcess);
+  win::UniqueHandle thread(pi.hThread);
+  pid_ = pi.dwProcessId;
+  hwnd_ = nullptr;
+  for (int i = 0; i < 200 && !hwnd_; ++i) {
+    hwnd_ = FindProcessWindow(pid_, app::kFormClass);
+    if (!hwnd_) {
+      if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) return false;
+    }
+  }
+  if (!hwnd_) return false;
+  // Start-up ends with joining the clipboard-viewer chain; then the window is shown and takes
+  // messages, so an answer to a sent message means it is ready.
+  for (int i = 0; i < 200 && ::GetClipboardViewer() != hwnd_; ++i) ::Sleep(25);
+  DWORD_PTR ignored = 0;
+  return ::SendMessageTimeoutW(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored) != 0;
+}
+
+DWORD Pellucidor::Close() {
+  if (!process_) return 0;
+  ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  ::WaitForSingleObject(process_.get(), 15000);
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(process_.get(), &code);
+  if (code != STILL_ACTIVE) process_.reset();
+  return code;
+}
+
+void Pellucidor::Kill() {
+  if (!process_) return;
+  ::TerminateProcess(process_.get(), 99);
+  ::WaitForSingleObject(process_.get(), 5000);
+  process_.reset();
+}
+
+bool Pellucidor::Running() const {
+  return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+HWND Pellucidor::TrayWindow() const {
+  return FindProcessWindow(pid_, L"PellucidorTrayControl");
+}
+
+std::vector<Row> Pellucidor::Rows() const {
+  std::vector<Row> rows;
+  const HWND list = List();
+  const int n = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  constexpr size_t kChars = 4096;
+  RemoteBlock remote(process_.get(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+  for (int i = 0; i < n; ++i) {
+    Row row;
+    for (int sub = 0; sub < 2; ++sub) {
+      LVITEMW item{};
+      item.iSubItem = sub;
+      item.cchTextMax = kChars;
+      item.pszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(LVITEMW)));
+      remote.Write(0, &item, sizeof(item));
+      const int len =
+          static_cast<int>(::SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote.get())));
+      std::wstring text(static_cast<size_t>(len), L'\0');
+      if (len > 0) remote.Read(sizeof(LVITEMW), text.data(), len * sizeof(wchar_t));
+      (sub == 0 ? row.text : row.type) = text;
+    }
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::vector<std::wstring> Pellucidor::Texts() const {
+  std::vector<std::wstring> texts;
+  for (const Row& r : Rows()) texts.push_back(r.text);
+  return texts;
+}
+
+void Pellucidor::SelectRow(int index) const {
+  RemoteBlock remote(process_.get(), sizeof(LVITEMW));
+  LVITEMW item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  remote.Write(0, &item, sizeof(item));
+  ::SendMessageW(List(), LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(remote.get()));
+}
+
+void Pellucidor::DoubleClickRow(int index) const {
+  RemoteBlock remote(process_.get(), sizeof(RECT));
+  RECT r{};
+  r.left = LVIR_BOUNDS;
+  remote.Write(0, &r, sizeof(r));
+  ::SendMessageW(List(), LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote.get()));
+  remote.Read(0, &r, sizeof(r));
+  const LPARAM at = MAKELPARAM(r.left + 5, (r.top + r.bottom) / 2);
+  ::SendMessageW(List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::SendMessageW(List(), WM_LBUTTONUP, 0, at);
+  ::SendMessageW(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  ::SendMessageW(List(), WM_LBUTTONUP, 0, at);
+}
+
+bool Pellucidor::WaitForRows(size_t n, DWORD timeoutMs) const {
+  for (DWORD waited = 0;; waited += 25) {
+    if (::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(n)) return true;
+    if (waited >= timeoutMs) return false;
+    ::Sleep(25);
+  }
+}
+
+}  // namespace e2e
