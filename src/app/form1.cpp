@@ -88,47 +88,22 @@ bool Form1::Create(HINSTANCE instance) {
 
 HWND Form1::CreateCheckBox(int control) {
   const ControlDesign& d = kDesign[control];
-  const RECT r = PixelRect(d.rect, dpi_);
   DWORD style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
   if (d.pushLike) style |= BS_PUSHLIKE | BS_MULTILINE | BS_CENTER;
-  HWND h =
-      ::CreateWindowExW(0, WC_BUTTONW, d.caption, style, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                        hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(d.id)), nullptr, nullptr);
-  ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(d.pushLike ? buttonFont_.get() : optionFont_.get()),
-                 FALSE);
-  return h;
+  return ::CreateWindowExW(0, WC_BUTTONW, d.caption, style, 0, 0, 0, 0, hwnd_,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(d.id)), nullptr, nullptr);
 }
 
 void Form1::CreateControls() {
-  windowFont_ = MakeFont(9, false, dpi_);
-  listFont_ = MakeFont(9, true, dpi_);
-  optionFont_ = MakeFont(9, true, dpi_);
-  buttonFont_ = MakeFont(11.25, true, dpi_);
-  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont_.get()), FALSE);
-
-  // Created in tab order.
+  // Created in tab order; placed by ApplyLayout.
   Check5 = CreateCheckBox(kCheck5);
   Check6 = CreateCheckBox(kCheck6);
   Check3 = CreateCheckBox(kCheck3);
   Check4 = CreateCheckBox(kCheck4);
   Check8 = CreateCheckBox(kCheck8);
-  ListView1.Create(hwnd_, kDesign[kListView1].id, PixelRect(kDesign[kListView1].rect, dpi_), listFont_.get());
+  ListView1.Create(hwnd_, kDesign[kListView1].id, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
-
-  // The pictures of the push buttons, centred above their captions.
-  const int iconSize = MulDiv(32, dpi_, 96);
-  const HWND buttons[3] = {Check5, Check6, Check3};
-  const int icons[3] = {IDI_CLIPBOARD, IDI_ERASER, IDI_BOOK};
-  for (int i = 0; i < 3; ++i) {
-    buttonImages_[i].reset(ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0));
-    win::UniqueHicon icon(LoadIconResource(icons[i], iconSize));
-    ImageList_AddIcon(buttonImages_[i].get(), icon.get());
-    BUTTON_IMAGELIST bil{};
-    bil.himl = buttonImages_[i].get();
-    bil.margin = RECT{0, 0, 0, -MulDiv(10, dpi_, 96)};
-    bil.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
-    ::SendMessageW(buttons[i], BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&bil));
-  }
+  ApplyLayout();
 
   // The tray control, loaded with the values the window keeps for it.
   cSysTray1 = std::make_unique<tray::cSysTray>(true);
@@ -138,6 +113,49 @@ void Form1::CreateControls() {
   stored.WriteProperty(L"traytip", std::wstring(L"Divave Zidova"));
   cSysTray1->ReadProperties(stored);
   cSysTray1->MouseDblClick = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDblClick(button, id); };
+}
+
+// Positions, fonts and pictures for the window's current DPI: the design is in twips, so every
+// size follows the screen.
+void Form1::ApplyLayout() {
+  win::UniqueHfont windowFont = MakeFont(9, false, dpi_);
+  win::UniqueHfont boldFont = MakeFont(9, true, dpi_);
+  win::UniqueHfont buttonFont = MakeFont(11.25, true, dpi_);
+  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(windowFont.get()), FALSE);
+
+  const HWND controls[kControlCount] = {Check5, Check6, Check3, Check4, Check8, ListView1.hwnd()};
+  for (int i = 0; i < kControlCount; ++i) {
+    const RECT r = PixelRect(kDesign[i].rect, dpi_);
+    ::SetWindowPos(controls[i], nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    const HFONT font = kDesign[i].pushLike ? buttonFont.get() : boldFont.get();
+    ::SendMessageW(controls[i], WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+
+  // The pictures of the push buttons, centred above their captions, which may take three lines.
+  const int iconSize = MulDiv(32, dpi_, 96);
+  const int icons[3] = {IDI_CLIPBOARD, IDI_ERASER, IDI_BOOK};
+  for (int i = 0; i < 3; ++i) {
+    win::UniqueHimagelist images(ImageList_Create(iconSize, iconSize, ILC_COLOR32 | ILC_MASK, 1, 0));
+    win::UniqueHicon icon(LoadIconResource(icons[i], iconSize));
+    ImageList_AddIcon(images.get(), icon.get());
+    BUTTON_IMAGELIST bil{};
+    bil.himl = images.get();
+    bil.margin = RECT{0, 0, 0, -MulDiv(10, dpi_, 96)};
+    bil.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
+    ::SendMessageW(controls[i], BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&bil));
+    buttonImages_[i] = std::move(images);
+  }
+  windowFont_ = std::move(windowFont);
+  boldFont_ = std::move(boldFont);
+  buttonFont_ = std::move(buttonFont);
+}
+
+void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
+  dpi_ = dpi;
+  ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  ApplyLayout();
 }
 
 void Form1::Form_Load() {
@@ -188,14 +206,9 @@ void Form1::Form_QueryUnload() {
 
 void Form1::Form_Resize() {
   if (!::IsIconic(hwnd_) || IsHiddenInTray) return;
+  // Hidden, it keeps its minimised state: no call restores a window without showing it. It comes
+  // back in the normal state when it is shown again.
   ::ShowWindow(hwnd_, SW_HIDE);
-  // Back to the normal state while hidden, without showing the window.
-  WINDOWPLACEMENT wp{};
-  wp.length = sizeof(wp);
-  ::GetWindowPlacement(hwnd_, &wp);
-  wp.showCmd = SW_HIDE;
-  wp.flags = 0;
-  ::SetWindowPlacement(hwnd_, &wp);
   IsHiddenInTray = true;
 }
 
@@ -351,6 +364,9 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_SIZE:
       Form_Resize();
+      return 0;
+    case WM_DPICHANGED:
+      OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_SETCURSOR:
       if (OnSetCursor(reinterpret_cast<HWND>(wParam), LOWORD(lParam), HIWORD(lParam))) return TRUE;

@@ -70,6 +70,8 @@ class Form1 {
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
   void CreateControls();
+  void ApplyLayout();
+  void OnDpiChanged(int dpi, const RECT& suggested);
   HWND CreateCheckBox(int control);
   void OnCommand(WPARAM wParam, LPARAM lParam);
   bool OnSetCursor(HWND over, UINT hitTest, UINT mouseMessage);
@@ -83,7 +85,7 @@ class Form1 {
   int dpi_ = 96;
   bool startMinimized_ = false;
   bool unloaded_ = false;
-  win::UniqueHfont windowFont_, listFont_, optionFont_, buttonFont_;
+  win::UniqueHfont windowFont_, boldFont_, buttonFont_;
   win::UniqueHimagelist buttonImages_[3];
   win::UniqueHicon windowIcon_;
   win::UniqueHcursor customPointer_;

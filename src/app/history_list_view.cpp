@@ -13,7 +13,7 @@ void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
       r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-  ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  if (font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
 
   // The list view's own info tips are not available everywhere; a tooltip of our own always is.

@@ -152,6 +152,21 @@ TEST_F(Form1Test, ControlsStandWhereTheDesignPutsThem) {
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
 }
 
+TEST_F(Form1Test, AnotherDpiScalesTheWholeDesign) {
+  app::Form1& f = Open();
+  RECT suggested{100, 100, 900, 900};
+  ::SendMessageW(f.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  RECT r{};
+  ::GetWindowRect(f.Check5, &r);
+  ::MapWindowPoints(nullptr, f.hwnd(), reinterpret_cast<POINT*>(&r), 2);
+  EXPECT_EQ(r.left, 12);
+  EXPECT_EQ(r.top, 576);
+  EXPECT_EQ(r.bottom - r.top, 134);  // 1335 twips at 144 dots per inch
+  LOGFONTW lf{};
+  ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(f.Check5, WM_GETFONT, 0, 0)), sizeof(lf), &lf);
+  EXPECT_EQ(lf.lfHeight, -23);
+}
+
 TEST_F(Form1Test, ListRemovesByPositionAndReportsNoSelectionWhenEmpty) {
   app::Form1& f = Open();
   EXPECT_FALSE(f.ListView1.SelectedItem().has_value());
@@ -182,6 +197,13 @@ TEST_F(Form1Test, TypingFindsTheNextEntryThatStartsWithTheLetters) {
   EXPECT_EQ(find(L"b", 2), 3) << "case does not matter";
   EXPECT_EQ(find(L"al", 2), 0) << "the search wraps round";
   EXPECT_EQ(find(L"zz", 0), -1);
+}
+
+TEST(HomePage, OnlyTheDrawOfSevenOpensIt) {
+  // n = floor(r * 100) + 1
+  EXPECT_TRUE(app::IsHomePageDraw(0.06));
+  EXPECT_TRUE(app::IsHomePageDraw(0.0699));
+  for (double r : {0.0, 0.0599, 0.07, 0.5, 0.9999}) EXPECT_FALSE(app::IsHomePageDraw(r)) << r;
 }
 
 }  // namespace
