@@ -37,30 +37,43 @@ std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries) {
   return out;
 }
 
+void ForEachStoredEntry(std::wstring_view stored, const std::function<void(std::wstring_view)>& add) {
+  std::wstring piece;  // only for pieces with escapes
+  size_t pos = 0;
+  while (pos <= stored.size()) {
+    // The common piece has no escape: hand it over as a view of the stored text.
+    size_t end = pos;
+    while (end < stored.size() && stored[end] != L';' && stored[end] != kFilesEscape) ++end;
+    if (end == stored.size() || stored[end] == L';') {
+      const std::wstring_view plain = stored.substr(pos, end - pos);
+      if (!IsBlank(plain)) add(plain);
+      pos = end + 1;
+      continue;
+    }
+    piece.assign(stored.substr(pos, end - pos));
+    bool keep = false;
+    size_t i = end;
+    for (; i < stored.size() && stored[i] != L';'; ++i) {
+      const wchar_t c = stored[i];
+      const wchar_t next = i + 1 < stored.size() ? stored[i + 1] : L'\0';
+      if (c == kFilesEscape && (next == L';' || next == kFilesEscape)) {
+        piece += next;
+        ++i;
+      } else if (c == kFilesEscape && next == L'.' && piece.empty()) {
+        keep = true;
+        ++i;
+      } else {
+        piece += c;
+      }
+    }
+    if (keep || !IsBlank(piece)) add(piece);
+    pos = i + 1;
+  }
+}
+
 std::vector<std::wstring> DecodeFiles(std::wstring_view stored) {
   std::vector<std::wstring> rows;
-  std::wstring piece;
-  bool keep = false;
-  const auto endPiece = [&] {
-    if (keep || !IsBlank(piece)) rows.push_back(std::move(piece));
-    piece.clear();
-    keep = false;
-  };
-  for (size_t i = 0; i < stored.size(); ++i) {
-    const wchar_t c = stored[i];
-    if (c == L';') {
-      endPiece();
-    } else if (c == kFilesEscape && i + 1 < stored.size() &&
-               (stored[i + 1] == L';' || stored[i + 1] == kFilesEscape)) {
-      piece += stored[++i];
-    } else if (c == kFilesEscape && i + 1 < stored.size() && stored[i + 1] == L'.' && piece.empty()) {
-      keep = true;
-      ++i;
-    } else {
-      piece += c;
-    }
-  }
-  endPiece();
+  ForEachStoredEntry(stored, [&](std::wstring_view e) { rows.emplace_back(e); });
   return rows;
 }
 

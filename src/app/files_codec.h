@@ -9,6 +9,7 @@
 // hold only spaces are skipped.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,8 @@ constexpr wchar_t kFilesEscape = L'\x1F';
 std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries);
 void AppendEncodedEntry(std::wstring& out, std::wstring_view entry);
 std::vector<std::wstring> DecodeFiles(std::wstring_view stored);
+// The same, handing each entry to add as it is found, without a list in between.
+void ForEachStoredEntry(std::wstring_view stored, const std::function<void(std::wstring_view)>& add);
 
 // Switch values in the settings store: only the exact text "On" is on.
 inline bool IsSwitchOn(std::wstring_view value) {

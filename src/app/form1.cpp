@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "app/files_codec.h"
 #include "app/layout.h"
 #include "app/resource_ids.h"
@@ -172,8 +174,7 @@ void Form1::Form_Load() {
   ListView1.AddColumnHeader(L"Clipboard Type");
   ListView1.SetColumnWidth(1, TwipsToPixels(kColumn1WidthTwips, dpi_));
   ListView1.SetColumnWidth(2, TwipsToPixels(kColumn2WidthTwips, dpi_));
-  const std::wstring files = GetSetting(kSettingsApp, kSettingsSection, L"Files", L"");
-  if (!files.empty()) ListView1.AddItems(DecodeFiles(files));
+  RestoreEntries();
   cSysTray1->SetTrayTip(kCaption);
   cSysTray1->SetInTray(true);
   SetValue(Check4,
@@ -189,13 +190,28 @@ void Form1::Form_Load() {
   mClip::NextViewerWnd = ::SetClipboardViewer(hwnd_);
 }
 
+void Form1::RestoreEntries() {
+  const std::wstring files = GetSetting(kSettingsApp, kSettingsSection, L"Files", L"");
+  if (files.empty()) return;
+  ListView1.ReserveItems(static_cast<size_t>(std::count(files.begin(), files.end(), L';')));
+  ForEachStoredEntry(files, [this](std::wstring_view entry) { ListView1.AddItemDeferred(entry); });
+  ListView1.Refresh();
+}
+
+bool Form1::SaveEntries() const {
+  const RowStore& rows = ListView1.Rows();
+  size_t size = 0;
+  for (size_t i = 0; i < rows.Count(); ++i) size += rows.Text(i).size() + 1;
+  std::wstring files;
+  files.reserve(size + size / 64 + 4);
+  for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
+  return SaveSetting(kSettingsApp, kSettingsSection, L"Files", files);
+}
+
 void Form1::Form_QueryUnload() {
   if (unloaded_) return;
   unloaded_ = true;
-  const RowStore& rows = ListView1.Rows();
-  std::wstring files;
-  for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
-  (void)SaveSetting(kSettingsApp, kSettingsSection, L"Files", files);
+  (void)SaveEntries();  // closing goes on whatever the store answers
   cSysTray1->SetInTray(false);
   mClip::CaptureEnabled = false;
   (void)::ChangeClipboardChain(hwnd_, mClip::NextViewerWnd);

@@ -62,6 +62,10 @@ class Form1 {
   void ListView1_DblClick();
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
 
+  // The history list to and from the settings store.
+  void RestoreEntries();
+  bool SaveEntries() const;
+
   // A check box's value (0 or 1); setting a new value raises its click handler, as a click would.
   static int Value(HWND check);
   void SetValue(HWND check, int value);

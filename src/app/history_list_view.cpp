@@ -45,20 +45,18 @@ void HistoryListView::SetColumnWidth(int column, int pixels) {
   ::SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column - 1), MAKELPARAM(pixels, 0));
 }
 
+// Only rows that come into view are drawn anew; the count is told only when the control's differs,
+// since every change of it redraws the scroll bar.
 void HistoryListView::Refresh() {
-  ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()), LVSICF_NOSCROLL);
+  if (static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)) == store_.Count()) return;
+  ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()),
+                 LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
 }
 
 size_t HistoryListView::AddItem(std::wstring_view text) {
   store_.Add(text);
   Refresh();
   return store_.Count();
-}
-
-void HistoryListView::AddItems(const std::vector<std::wstring>& texts) {
-  store_.Reserve(store_.Count() + texts.size());
-  for (const auto& t : texts) store_.Add(t);
-  Refresh();
 }
 
 void HistoryListView::SetSubItem(size_t position, RowType type) {

@@ -33,8 +33,10 @@ class HistoryListView {
 
   // Appends a row at the end and returns its position.
   size_t AddItem(std::wstring_view text);
-  // Appends many rows at once: one update of the control for all of them.
-  void AddItems(const std::vector<std::wstring>& texts);
+  // Appends many rows with one update of the control: AddItemDeferred for each, then Refresh.
+  void ReserveItems(size_t rows) { store_.Reserve(rows); }
+  void AddItemDeferred(std::wstring_view text) { store_.Add(text); }
+  void Refresh();
   void SetSubItem(size_t position, RowType type);
   size_t Count() const { return store_.Count(); }
   std::wstring_view ItemText(size_t position) const { return store_.Text(position - 1); }
@@ -52,7 +54,6 @@ class HistoryListView {
   std::function<void()> onDblClick;
 
  private:
-  void Refresh();
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;

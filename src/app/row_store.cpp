@@ -34,7 +34,8 @@ RowStore::Block* RowStore::NewBlock(std::wstring_view text) {
 }
 
 size_t RowStore::Add(std::wstring_view text, RowType type) {
-  rows_.reserve(rows_.size() + 1);
+  // Grow ahead of push_back, so that nothing can fail once the text is indexed.
+  if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.empty() ? 16 : rows_.capacity() * 2);
   Block* b = NewBlock(text);
   try {
     ++index_[View(b)];

@@ -43,7 +43,7 @@ std::wstring GetSetting(std::wstring_view application, std::wstring_view section
 }
 
 bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
-                 std::wstring_view value) {
+                 const std::wstring& value) {
   const std::wstring path = SettingsKeyPath(application, section);
   HKEY raw = nullptr;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
@@ -52,9 +52,8 @@ bool SaveSetting(std::wstring_view application, std::wstring_view section, std::
   }
   win::UniqueHkey k(raw);
   const std::wstring name(key);
-  const std::wstring data(value);
-  return ::RegSetValueExW(k.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  return ::RegSetValueExW(k.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 }  // namespace app

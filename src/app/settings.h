@@ -18,6 +18,6 @@ std::wstring GetSetting(std::wstring_view application, std::wstring_view section
 
 // Creates or replaces the value. Returns false when the store refused it.
 bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
-                 std::wstring_view value);
+                 const std::wstring& value);
 
 }  // namespace app

@@ -95,14 +95,19 @@ void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
   Send(kNimDelete, f);
 }
 
+NotifyFields cSysTray::ModifyRecord(uint32_t flags) const {
+  NotifyFields f;
+  f.cbSize = kRecordSize;
+  f.hWnd = Handle32(mWnd);
+  f.uID = static_cast<uint32_t>(mIconId);
+  f.uFlags = flags;
+  return f;
+}
+
 void cSysTray::SetTrayIcon(const PicturePtr& picture) {
   if (!picture || picture->Type != Picture::kIcon) return;
   if (mAdded) {
-    NotifyFields f;
-    f.cbSize = kRecordSize;
-    f.hWnd = Handle32(mWnd);
-    f.uID = static_cast<uint32_t>(mIconId);
-    f.uFlags = kNifIcon;
+    NotifyFields f = ModifyRecord(kNifIcon);
     f.hIcon = Handle32(picture->Handle);
     Send(kNimModify, f);
   }
@@ -113,11 +118,7 @@ void cSysTray::SetTrayIcon(const PicturePtr& picture) {
 
 void cSysTray::SetTrayTip(std::wstring_view text) {
   if (mAdded) {
-    NotifyFields f;
-    f.cbSize = kRecordSize;
-    f.hWnd = Handle32(mWnd);
-    f.uID = static_cast<uint32_t>(mIconId);
-    f.uFlags = kNifTip;
+    NotifyFields f = ModifyRecord(kNifTip);
     f.szTip = TipBytes(text);
     Send(kNimModify, f);
   }

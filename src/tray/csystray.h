@@ -68,6 +68,7 @@ class cSysTray {
  private:
   void AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon);
   void RemoveFromTray(HWND hWnd, int32_t IconId);
+  NotifyFields ModifyRecord(uint32_t flags) const;
   void Signal(std::wstring_view name) {
     if (PropertyChanged) PropertyChanged(name);
   }
