@@ -1,0 +1,322 @@
+// The benchmark: the shipped code on the real platform (settings store, list view window, clipboard,
+// log file) at growing history sizes, against the plain design where that finishes in time.
+// Prints one table of medians. `--quick` runs the smallest size once, for the smoke test.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/files_codec.h"
+#include "app/form1.h"
+#include "app/settings.h"
+#include "clip/clipboard.h"
+#include "clip/save_log.h"
+#include "plain_design.h"
+#include "win/module.h"
+#include "win/unique.h"
+
+namespace {
+
+double NowMs() {
+  static LARGE_INTEGER freq = [] {
+    LARGE_INTEGER f;
+    ::QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  ::QueryPerformanceCounter(&t);
+  return 1000.0 * static_cast<double>(t.QuadPart) / static_cast<double>(freq.QuadPart);
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+double Time(const std::function<void()>& f) {
+  const double t0 = NowMs();
+  f();
+  return NowMs() - t0;
+}
+
+// Committed private memory, counted region by region: the process counters under Wine do not
+// follow the heap.
+size_t PrivateBytes() {
+  size_t total = 0;
+  MEMORY_BASIC_INFORMATION mbi{};
+  for (const char* p = nullptr; ::VirtualQuery(p, &mbi, sizeof(mbi)) == sizeof(mbi);) {
+    if (mbi.State == MEM_COMMIT && mbi.Type == MEM_PRIVATE) total += mbi.RegionSize;
+    const char* next = static_cast<const char*>(mbi.BaseAddress) + mbi.RegionSize;
+    if (next <= p) break;
+    p = next;
+  }
+  return total;
+}
+
+int g_pumped = 0;
+UINT g_lastPumped = 0;
+
+void Pump() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ++g_pumped;
+    g_lastPumped = msg.message;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+// A realistic mix from a fixed seed: mostly short, some long, a few long multi-line texts, some
+// non-ASCII; every text distinct.
+class TextMaker {
+ public:
+  std::wstring Next() {
+    const int kind = std::uniform_int_distribution<int>(0, 9999)(gen_);
+    size_t length = 0;
+    bool multiline = false;
+    if (kind < 9750) {
+      length = std::uniform_int_distribution<size_t>(5, 80)(gen_);
+    } else if (kind < 9995) {
+      length = std::uniform_int_distribution<size_t>(81, 2000)(gen_);
+    } else {
+      length = std::uniform_int_distribution<size_t>(2001, 20000)(gen_);
+      multiline = true;
+    }
+    const bool nonAscii = kind % 10 == 3;
+    std::wstring t = std::to_wstring(counter_++) + L" ";
+    while (t.size() < length) {
+      const int c = std::uniform_int_distribution<int>(0, 63)(gen_);
+      if (multiline && c == 0) {
+        t += L"\r\n";
+      } else if (c < 6) {
+        t += L' ';
+      } else if (nonAscii && c < 12) {
+        t += static_cast<wchar_t>(L'\u00E0' + c);  // accented letters
+      } else if (nonAscii && c < 16) {
+        t += static_cast<wchar_t>(L'\u65E5' + c);  // CJK
+      } else {
+        t += static_cast<wchar_t>(L'a' + c % 26);
+      }
+    }
+    return t;
+  }
+
+ private:
+  std::mt19937 gen_{20261206};
+  unsigned counter_ = 0;
+};
+
+struct Figures {
+  double restore = 0, readStore = 0, recordNew = 0, recordDup = 0, save = 0, remove = 0, bytesPerEntry = 0;
+  bool measured = false;
+};
+
+std::unique_ptr<app::Form1> OpenForm() {
+  auto form = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false});
+  form->Create(::GetModuleHandleW(nullptr));
+  return form;
+}
+
+Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int changes) {
+  Figures f;
+  std::vector<std::wstring_view> views(texts.begin(), texts.end());
+  const std::wstring files = app::EncodeFiles(views);
+  size_t textBytes = 0;
+  for (const auto& t : texts) textBytes += t.size() * sizeof(wchar_t);
+
+  std::vector<double> restores;
+  std::unique_ptr<app::Form1> form;
+  for (int run = 0; run < runs; ++run) {
+    form.reset();
+    app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", files);
+    const size_t before = PrivateBytes();
+    restores.push_back(Time([&] {
+      form = OpenForm();
+      Pump();
+    }));
+    if (run == 0) {
+      // The stored value itself is gone again once the list is filled.
+      const double delta = static_cast<double>(PrivateBytes()) - static_cast<double>(before);
+      f.bytesPerEntry = (delta - static_cast<double>(textBytes)) / static_cast<double>(texts.size());
+    }
+  }
+  f.restore = Median(restores);
+  // The share of the settings store in the restore: reading the stored value alone.
+  f.readStore = Time([] { (void)app::GetSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L""); });
+
+  std::vector<double> fresh, dup;
+  for (int k = 0; k < changes; ++k) {
+    const std::wstring text = L"bench new text " + std::to_wstring(texts.size()) + L"." + std::to_wstring(k);
+    fresh.push_back(Time([&] { clip::SetText(text); }));
+    dup.push_back(Time([&] { clip::SetText(texts[(k * 7919u) % texts.size()]); }));
+  }
+  f.recordNew = Median(fresh);
+  f.recordDup = Median(dup);
+
+  std::vector<double> saves, removes;
+  for (int run = 0; run < runs; ++run) saves.push_back(Time([&] { form->SaveEntries(); }));
+  f.save = Median(saves);
+  for (int k = 0; k < 21; ++k) {
+    form->ListView1.Select(form->ListView1.Count() / 2);
+    removes.push_back(Time([&] { form->ListView1_DblClick(); }));
+  }
+  f.remove = Median(removes);
+  f.measured = true;
+  app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"");
+  form.reset();
+  return f;
+}
+
+Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int changes) {
+  Figures f;
+  win::UniqueHwnd host(::CreateWindowExW(0, WC_STATICW, L"plain", WS_OVERLAPPEDWINDOW, 0, 0, 520, 500,
+                                         nullptr, nullptr, nullptr, nullptr));
+  std::wstring files;
+  for (const auto& t : texts) files = files + t + L";";
+  app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", files);
+  std::vector<double> restores;
+  std::unique_ptr<bench::PlainList> plain;
+  for (int run = 0; run < runs; ++run) {
+    plain.reset();
+    ::ShowWindow(host.get(), SW_HIDE);  // filled before it is shown, as a window fills at load
+    restores.push_back(Time([&] {
+      plain = std::make_unique<bench::PlainList>(host.get());
+      plain->Restore(
+          app::DecodeFiles(app::GetSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"")));
+      ::ShowWindow(host.get(), SW_SHOW);
+      ::UpdateWindow(host.get());
+      Pump();
+    }));
+  }
+  f.restore = Median(restores);
+
+  const auto record = [&](const std::wstring& text) {
+    clip::SetText(text);
+    const std::wstring got = clip::GetText();
+    if (plain->IsListed(got)) return;
+    plain->Add(got);
+    clip::WriteLogLine(got + clip::kAddedPhrase + clip::NowText());
+  };
+  std::vector<double> fresh, dup;
+  for (int k = 0; k < changes; ++k) {
+    const std::wstring text = L"plain new text " + std::to_wstring(texts.size()) + L"." + std::to_wstring(k);
+    fresh.push_back(Time([&] { record(text); }));
+    dup.push_back(Time([&] { record(texts[(k * 7919u) % texts.size()]); }));
+  }
+  f.recordNew = Median(fresh);
+  f.recordDup = Median(dup);
+  std::vector<double> saves, removes;
+  for (int run = 0; run < runs; ++run) {
+    saves.push_back(Time(
+        [&] { app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", plain->BuildFiles()); }));
+  }
+  f.save = Median(saves);
+  for (int k = 0; k < 21; ++k) removes.push_back(Time([&] { plain->RemoveMiddle(); }));
+  f.remove = Median(removes);
+  f.measured = true;
+  return f;
+}
+
+void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
+  const auto cell = [&](double shipped, double plainValue) {
+    char buf[64];
+    if (p.measured && shipped > 0) {
+      std::snprintf(buf, sizeof(buf), "%9.3f (%8.3f x%6.1f)", shipped, plainValue, plainValue / shipped);
+    } else {
+      std::snprintf(buf, sizeof(buf), "%9.3f %21s", shipped, "");
+    }
+    return std::string(buf);
+  };
+  std::printf("%-9s %9zu | %s | %9.3f | %s | %s | %s | %s | %7.1f\n", label, n,
+              cell(s.restore, p.restore).c_str(), s.readStore, cell(s.recordNew, p.recordNew).c_str(),
+              cell(s.recordDup, p.recordDup).c_str(), cell(s.save, p.save).c_str(),
+              cell(s.remove, p.remove).c_str(), s.bytesPerEntry);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const bool quick = argc > 1 && std::wstring(argv[1]) == L"--quick";
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&icc);
+
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring logFolder = std::wstring(temp) + L"pellucidor-bench";
+  ::CreateDirectoryW(logFolder.c_str(), nullptr);
+  ::DeleteFileW((logFolder + L"\\backups.log").c_str());
+  clip::SetLogLocationsForTesting({logFolder, logFolder + L"\\fallback"});
+
+  SYSTEM_INFO si{};
+  ::GetNativeSystemInfo(&si);
+  std::printf(
+      "Pellucidor benchmark: medians in milliseconds; (plain design, plain/shipped) where measured\n");
+  std::printf(
+      "%u processors; restore = stored list to window shown; record = one clipboard change incl. log line;\n"
+      "bytes/entry = committed private memory after restore, beyond the entries' UTF-16 text\n\n",
+      static_cast<unsigned>(si.dwNumberOfProcessors));
+  std::printf("%-9s %9s | %-31s | %-9s | %-31s | %-31s | %-31s | %-31s | %s\n", "", "entries", "restore",
+              "of which: read store", "record new", "record duplicate", "save", "remove middle",
+              "bytes/entry");
+  std::fflush(stdout);
+
+  const std::vector<size_t> sizes =
+      quick ? std::vector<size_t>{1000} : std::vector<size_t>{1000, 10000, 100000, 1000000};
+  TextMaker maker;
+  std::vector<std::wstring> texts;
+  for (size_t n : sizes) {
+    while (texts.size() < n) texts.push_back(maker.Next());
+    const int runs = quick ? 1 : (n >= 1000000 ? 3 : 5);
+    const int changes = quick ? 50 : 1000;
+    const Figures plain =
+        (!quick && n <= 10000) ? MeasurePlain(texts, runs, std::min(changes, 200)) : Figures{};
+    const Figures shipped = MeasureShipped(texts, runs, changes);
+    PrintRow("history", n, shipped, plain);
+    std::fflush(stdout);
+  }
+
+  // Cold start with an empty history, and the CPU a running window uses while nothing happens.
+  app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"");
+  std::vector<double> cold;
+  for (int run = 0; run < (quick ? 1 : 5); ++run) {
+    cold.push_back(Time([] {
+      auto form = OpenForm();
+      Pump();
+    }));
+  }
+  auto form = OpenForm();
+  // The pointer away from the window: a tooltip that is up checks the pointer ten times a second.
+  ::SetCursorPos(0, 0);
+  const double settle = NowMs() + 500;
+  while (NowMs() < settle) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    Pump();
+  }
+  FILETIME created, exited, kernel0, user0, kernel1, user1;
+  Pump();
+  g_pumped = 0;
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel0, &user0);
+  const double idleMs = quick ? 1000 : 10000;
+  const double until = NowMs() + idleMs;
+  while (NowMs() < until) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - NowMs()) + 1, QS_ALLINPUT);
+    Pump();
+  }
+  ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel1, &user1);
+  const auto ticks = [](FILETIME a, FILETIME b) {
+    return static_cast<double>((static_cast<ULONGLONG>(b.dwHighDateTime) << 32 | b.dwLowDateTime) -
+                               (static_cast<ULONGLONG>(a.dwHighDateTime) << 32 | a.dwLowDateTime));
+  };
+  const double cpuMs = (ticks(kernel0, kernel1) + ticks(user0, user1)) / 10000.0;
+  std::printf("\ncold start, empty history: %.1f ms\n", Median(cold));
+  std::printf("idle: %.1f ms of CPU in %.0f s with the window open (%.3f%%), %d messages (last 0x%04X)\n",
+              cpuMs, idleMs / 1000, 100.0 * cpuMs / idleMs, g_pumped, g_lastPumped);
+  form.reset();
+  return 0;
+}
