@@ -299,3 +299,31 @@ TEST_F(MonitorTest, ALogThatCannotBeWrittenDoesNotStopRecording) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MonitorTest, ViewersInOtherProcessesJoinAndLeaveAroundUs) {
+  testsupport::ViewerProcess a(4000);
+  ASSERT_TRUE(a.WaitJoined());
+  CopyFromOtherProcess({Text(L"one")}, 300);  // a hands it to us; we re-join in front of a
+  EXPECT_EQ(::GetClipboardViewer(), host_.get());
+  const HWND aWindow = mClip::NextViewerWnd;
+  ASSERT_NE(aWindow, nullptr);
+
+  {
+    testsupport::ViewerProcess b(1200);
+    ASSERT_TRUE(b.WaitJoined());
+    CopyFromOtherProcess({Text(L"two")}, 300);
+    EXPECT_EQ(::GetClipboardViewer(), host_.get());
+    EXPECT_NE(mClip::NextViewerWnd, aWindow) << "b is our next now";
+    // Told of the change, and of the announcement that each re-join makes.
+    EXPECT_GE(b.WaitEnd(), 1) << "b was told of the change made while it was in the chain";
+  }
+  EXPECT_EQ(mClip::NextViewerWnd, aWindow) << "b left: the link skips it";
+  CopyFromOtherProcess({Text(L"three")}, 300);
+  EXPECT_GE(a.WaitEnd(), 3) << "every change reached a, passed on by us";
+  EXPECT_EQ(mClip::NextViewerWnd, nullptr) << "a left too";
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"one", L"two", L"three"}));
+}
+
+}  // namespace

@@ -77,7 +77,46 @@ HGLOBAL SmallDib() {
   return Block(&dib, sizeof(dib));
 }
 
+int g_viewerDraws = 0;
+HWND g_viewerNext = nullptr;
+
+LRESULT CALLBACK ViewerProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  switch (msg) {
+    case WM_DRAWCLIPBOARD:
+      ++g_viewerDraws;
+      if (g_viewerNext) ::SendMessageW(g_viewerNext, msg, w, l);
+      return 0;
+    case WM_CHANGECBCHAIN:
+      if (reinterpret_cast<HWND>(w) == g_viewerNext) {
+        g_viewerNext = reinterpret_cast<HWND>(l);
+      } else if (g_viewerNext) {
+        ::SendMessageW(g_viewerNext, msg, w, l);
+      }
+      return 0;
+    default:
+      return ::DefWindowProcW(h, msg, w, l);
+  }
+}
+
+int RunViewer(DWORD lifeMs) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ViewerProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PellucidorTestViewerProcess";
+  ::RegisterClassW(&wc);
+  HWND h = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
+                             wc.hInstance, nullptr);
+  g_viewerNext = ::SetClipboardViewer(h);
+  g_viewerDraws = 0;  // joining announces the present content: not a change
+  PumpFor(lifeMs);
+  ::ChangeClipboardChain(h, g_viewerNext);
+  PumpFor(50);
+  ::DestroyWindow(h);
+  return g_viewerDraws;
+}
+
 int RunHelper(int argc, wchar_t** argv) {
+  if (argc > 2 && std::wstring(argv[1]) == L"--viewer") return RunViewer(std::wcstoul(argv[2], nullptr, 10));
   bool open = false;
   for (int i = 0; i < 50 && !open; ++i) {
     open = ::OpenClipboard(nullptr);
@@ -146,7 +185,8 @@ void ParseArguments(int argc, wchar_t** argv) {
 }
 
 bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode) {
-  if (argc < 2 || std::wstring(argv[1]) != L"--helper") return false;
+  if (argc < 2 || (std::wstring(argv[1]) != L"--helper" && std::wstring(argv[1]) != L"--viewer"))
+    return false;
   exitCode = RunHelper(argc, argv);
   return true;
 }
@@ -183,6 +223,39 @@ bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items) {
   DWORD code = 1;
   ::GetExitCodeProcess(pi.hProcess, &code);
   return code == 0;
+}
+
+ViewerProcess::ViewerProcess(DWORD lifeMs) {
+  std::wstring cmd = L"\"" + SelfPath() + L"\" --viewer " + std::to_wstring(lifeMs);
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+  }
+}
+
+ViewerProcess::~ViewerProcess() {
+  if (process_) {
+    (void)WaitEnd();
+    ::CloseHandle(process_);
+  }
+}
+
+bool ViewerProcess::WaitJoined() {
+  return PumpUntil([] {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(::GetClipboardViewer(), &pid);
+    return pid != 0 && pid != ::GetCurrentProcessId();
+  });
+}
+
+int ViewerProcess::WaitEnd() {
+  if (!PumpUntil([this] { return ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }, 20000)) return -1;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_, &code);
+  return static_cast<int>(code);
 }
 
 std::wstring Hex(std::wstring_view text) {

@@ -24,6 +24,23 @@ std::wstring SelfPath();
 //   raw=FORMAT:HEXBYTES  ansitext=HEX  hold=MS (keep the clipboard open that long afterwards)
 // HEX is the UTF-16 text in hexadecimal, four digits a character (see Hex).
 bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items);
+
+// A clipboard viewer in another process: joins the chain, passes every notification on and keeps
+// its link right, leaves after lifeMs. Its exit code is the number of changes it was told of.
+class ViewerProcess {
+ public:
+  explicit ViewerProcess(DWORD lifeMs);
+  ~ViewerProcess();
+  ViewerProcess(const ViewerProcess&) = delete;
+  ViewerProcess& operator=(const ViewerProcess&) = delete;
+  // Waits, answering messages meanwhile, until the viewer has joined (it is then first).
+  bool WaitJoined();
+  // Waits, answering messages meanwhile, for the viewer to leave and end; returns its count.
+  int WaitEnd();
+
+ private:
+  HANDLE process_ = nullptr;
+};
 std::wstring Hex(std::wstring_view text);
 std::wstring HexBytes(std::string_view bytes);
 
