@@ -198,7 +198,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
 
   const auto record = [&](const std::wstring& text) {
     clip::SetText(text);
-    const std::wstring got = clip::GetText();
+    const std::wstring got = clip::GetText().value_or(L"");
     if (plain->IsListed(got)) return;
     plain->Add(got);
     clip::WriteLogLine(got + clip::kAddedPhrase + clip::NowText());

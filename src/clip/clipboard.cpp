@@ -69,9 +69,9 @@ bool SetText(std::wstring_view text) {
   return true;
 }
 
-std::wstring GetText() {
+std::optional<std::wstring> GetText() {
   ClipboardSession session;
-  if (!session.IsOpen()) return {};
+  if (!session.IsOpen()) return std::nullopt;
   BlockView block(::GetClipboardData(CF_UNICODETEXT));
   return TextFromBlock(block.data(), block.size());
 }

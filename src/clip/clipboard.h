@@ -34,8 +34,9 @@ UINT RichTextFormat();
 bool Clear();
 // Puts the text on the clipboard as Unicode text; the platform offers the 8-bit form to others.
 bool SetText(std::wstring_view text);
-// The clipboard's text; empty when there is none or the clipboard cannot be opened.
-std::wstring GetText();
+// The clipboard's text; empty when there is none, nothing when the clipboard cannot be opened
+// (another program holds it), so that a busy clipboard is never taken for an empty text.
+std::optional<std::wstring> GetText();
 // True when the clipboard holds the format, formats the platform synthesises included.
 bool GetFormat(UINT format);
 // The names of the file list on the clipboard, or nothing when there is none or it cannot be read.

@@ -36,7 +36,9 @@ bool IsNewContent() {
 
 void AddEntry(app::RowType label) {
   if (!g_list) return;
-  const std::wstring text = clip::GetText();
+  const std::optional<std::wstring> read = clip::GetText();
+  if (!read) return;  // held by another program past our retries: no row rather than a wrong one
+  const std::wstring& text = *read;
   if (IsAlreadyListed(text)) return;
   size_t row = 0;
   try {

@@ -327,3 +327,15 @@ TEST_F(MonitorTest, ViewersInOtherProcessesJoinAndLeaveAroundUs) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MonitorTest, AClipboardHeldBrieflyIsWaitedForAndOneHeldLongIsNotMistakenForEmpty) {
+  CopyFromOtherProcess({Text(L"held briefly"), L"hold=40"}, 300);
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"held briefly"}));
+  CopyFromOtherProcess({Text(L"held long"), L"hold=600"}, 300);
+  for (const auto& row : Rows()) EXPECT_FALSE(row.empty()) << "a busy clipboard read as an empty text";
+  EXPECT_FALSE(mClip::CaptureBusy);
+}
+
+}  // namespace
