@@ -118,7 +118,7 @@ struct Figures {
 };
 
 std::unique_ptr<app::Form1> OpenForm() {
-  auto form = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false});
+  auto form = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false, {}});
   form->Create(::GetModuleHandleW(nullptr));
   return form;
 }

@@ -45,7 +45,7 @@ RECT PixelRect(const TwipRect& t, int dpi) {
 
 }  // namespace
 
-Form1::Form1(Form1Options options) : options_(std::move(options)) {}
+Form1::Form1(Form1Options options) : options_(std::move(options)), journal_(options_.journalPath) {}
 
 Form1::~Form1() {
   if (window_ && !unloaded_) Form_QueryUnload();
@@ -192,20 +192,29 @@ void Form1::Form_Load() {
 
 void Form1::RestoreEntries() {
   const std::wstring files = GetSetting(kSettingsApp, kSettingsSection, L"Files", L"");
-  if (files.empty()) return;
-  ListView1.ReserveItems(static_cast<size_t>(std::count(files.begin(), files.end(), L';')));
-  ForEachStoredEntry(files, [this](std::wstring_view entry) { ListView1.AddItemDeferred(entry); });
-  ListView1.Refresh();
+  if (!files.empty()) {
+    ListView1.ReserveItems(static_cast<size_t>(std::count(files.begin(), files.end(), L';')));
+    ForEachStoredEntry(files, [this](std::wstring_view entry) { ListView1.AddItemDeferred(entry); });
+    ListView1.Refresh();
+  }
+  // Changes made after the list was last stored whole, by a run that did not get to close.
+  const uint64_t hash = HashStoredList(files);
+  if (!journal_.Resume(ListView1, hash)) (void)journal_.Restart(hash);
+  ListView1.onChange = [this](JournalOp op, size_t position, std::wstring_view text) {
+    journal_.Append(op, static_cast<uint32_t>(position), text);
+  };
 }
 
-bool Form1::SaveEntries() const {
+bool Form1::SaveEntries() {
   const RowStore& rows = ListView1.Rows();
   size_t size = 0;
   for (size_t i = 0; i < rows.Count(); ++i) size += rows.Text(i).size() + 1;
   std::wstring files;
   files.reserve(size + size / 64 + 4);
   for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
-  return SaveSetting(kSettingsApp, kSettingsSection, L"Files", files);
+  if (!SaveSetting(kSettingsApp, kSettingsSection, L"Files", files)) return false;
+  (void)journal_.Restart(HashStoredList(files));  // a journal left over is for the old list: never replayed
+  return true;
 }
 
 void Form1::Form_QueryUnload() {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/history_list_view.h"
+#include "app/journal.h"
 #include "tray/csystray.h"
 #include "win/unique.h"
 
@@ -24,6 +25,7 @@ constexpr int kPointerDefault = 0, kPointerHourglass = 11, kPointerCustom = 99;
 struct Form1Options {
   std::function<double()> random;  // the home-page draw; a test fixes it
   bool quitOnDestroy = true;       // end the message loop when the window is gone
+  std::wstring journalPath;        // empty: the per-user data folder
 };
 
 class Form1 {
@@ -62,9 +64,9 @@ class Form1 {
   void ListView1_DblClick();
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
 
-  // The history list to and from the settings store.
+  // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
-  bool SaveEntries() const;
+  bool SaveEntries();
 
   // A check box's value (0 or 1); setting a new value raises its click handler, as a click would.
   static int Value(HWND check);
@@ -84,6 +86,7 @@ class Form1 {
   void ShowFromTray();
 
   Form1Options options_;
+  Journal journal_;
   HWND hwnd_ = nullptr;
   win::UniqueHwnd window_;
   int dpi_ = 96;

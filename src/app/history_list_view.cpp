@@ -56,6 +56,7 @@ void HistoryListView::Refresh() {
 size_t HistoryListView::AddItem(std::wstring_view text) {
   store_.Add(text);
   Refresh();
+  if (onChange) onChange(JournalOp::Add, store_.Count(), text);
   return store_.Count();
 }
 
@@ -81,12 +82,14 @@ void HistoryListView::Remove(size_t position) {
   // The control shifts its selection and focus past the removed row.
   ::SendMessageW(hwnd_, LVM_DELETEITEM, position - 1, 0);
   Refresh();
+  if (onChange) onChange(JournalOp::Remove, position, {});
 }
 
 void HistoryListView::Clear() {
   store_.Clear();
   ::SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
   Refresh();
+  if (onChange) onChange(JournalOp::Clear, 0, {});
 }
 
 LRESULT HistoryListView::OnFindItem(const NMLVFINDITEMW& find) const {

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/journal_codec.h"
 #include "app/row_store.h"
 
 namespace app {
@@ -36,6 +37,8 @@ class HistoryListView {
   // Appends many rows with one update of the control: AddItemDeferred for each, then Refresh.
   void ReserveItems(size_t rows) { store_.Reserve(rows); }
   void AddItemDeferred(std::wstring_view text) { store_.Add(text); }
+  void RemoveDeferred(size_t position) { store_.Remove(position - 1); }
+  void ClearDeferred() { store_.Clear(); }
   void Refresh();
   void SetSubItem(size_t position, RowType type);
   size_t Count() const { return store_.Count(); }
@@ -52,6 +55,8 @@ class HistoryListView {
   // Handles the control's notifications sent to its parent; true when handled, with the result.
   bool OnNotify(const NMHDR& header, LRESULT& result);
   std::function<void()> onDblClick;
+  // Told of every row added, removed or cleared through AddItem, Remove and Clear.
+  std::function<void(JournalOp op, size_t position, std::wstring_view text)> onChange;
 
  private:
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;

@@ -40,7 +40,8 @@ class Form1Test : public testing::Test {
     return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
   }
   app::Form1& Open() {
-    form_ = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false});
+    form_ = std::make_unique<app::Form1>(
+        app::Form1Options{[] { return 0.5; }, false, folder_.File(L"history.journal")});
     EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
     testsupport::PumpFor(50);
     return *form_;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/files_codec.h"
+#include "app/journal.h"
 #include "app/settings.h"
 #include "pellucidor_driver.h"
 #include "support/test_support.h"
@@ -21,6 +22,7 @@ class Journey : public testing::Test {
   void SetUp() override {
     testsupport::DeleteRegistryTree(HKEY_CURRENT_USER,
                                     app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection));
+    ::DeleteFileW(app::Journal().path().c_str());
   }
   static std::wstring Stored(const wchar_t* key) {
     return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
@@ -70,6 +72,29 @@ TEST_F(Journey, CopiesAreRecordedLoggedAndKeptAcrossRestarts) {
   ASSERT_TRUE(again.Start());
   EXPECT_EQ(again.Texts(), copies);
   EXPECT_EQ(again.Rows().front().type, L"") << "restored rows show no type";
+}
+
+TEST_F(Journey, AKilledProcessLosesNothing) {
+  {
+    Pellucidor p(folder_.path());
+    ASSERT_TRUE(p.Start());
+    for (const wchar_t* c : {L"alpha", L"beta", L"gamma", L"delta"}) Copy(c);
+    ASSERT_TRUE(p.WaitForRows(4));
+    p.DoubleClickRow(1);  // beta
+    ASSERT_TRUE(p.WaitForRows(3));
+    p.Kill();
+  }
+  Pellucidor again(folder_.path());
+  ASSERT_TRUE(again.Start());
+  EXPECT_EQ(again.Texts(), (std::vector<std::wstring>{L"alpha", L"gamma", L"delta"}));
+  Copy(L"epsilon");
+  ASSERT_TRUE(again.WaitForRows(4));
+  again.Kill();
+  Pellucidor third(folder_.path());
+  ASSERT_TRUE(third.Start());
+  EXPECT_EQ(third.Texts(), (std::vector<std::wstring>{L"alpha", L"gamma", L"delta", L"epsilon"}));
+  EXPECT_EQ(third.Close(), 0u);
+  EXPECT_EQ(Stored(L"Files"), L"alpha;gamma;delta;epsilon;");
 }
 
 TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {
@@ -164,8 +189,8 @@ TEST_F(Journey, CopiesOnTheLinuxDesktopAreRecordedToo) {
     GTEST_SKIP() << "not under Wine";
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
-  ASSERT_TRUE(
-      StartLinuxCommand(L"Z:\\bin\\sh -c \"printf 'from X11' | /usr/bin/xclip -selection clipboard >/dev/null 2>&1\""));
+  ASSERT_TRUE(StartLinuxCommand(
+      L"Z:\\bin\\sh -c \"printf 'from X11' | /usr/bin/xclip -selection clipboard >/dev/null 2>&1\""));
   ASSERT_TRUE(p.WaitForRows(1, 8000));
   ::Sleep(300);
   EXPECT_EQ(p.Texts(), (std::vector<std::wstring>{L"from X11"}));

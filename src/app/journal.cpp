@@ -1,0 +1,84 @@
+#include "app/journal.h"
+
+#include <shlobj.h>
+
+#include "app/history_list_view.h"
+
+namespace app {
+namespace {
+
+std::wstring DefaultPath() {
+  PWSTR local = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) folder = local;
+  ::CoTaskMemFree(local);
+  if (folder.empty()) return {};
+  folder += L"\\Kestrelay\\Pellucidor";
+  (void)::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // may exist already
+  return folder + L"\\history.journal";
+}
+
+std::string ReadAll(const std::wstring& path) {
+  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  std::string bytes;
+  LARGE_INTEGER size{};
+  if (!f || !::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) return bytes;
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  DWORD got = 0;
+  if (!::ReadFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+  bytes.resize(got);
+  return bytes;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes) {
+  DWORD wrote = 0;
+  return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
+         wrote == bytes.size();
+}
+
+}  // namespace
+
+Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
+
+bool Journal::Resume(HistoryListView& list, uint64_t storedHash) {
+  const ParsedJournal j = ParseJournal(ReadAll(path_));
+  if (!j.valid || j.baseHash != storedHash) return false;
+  for (const JournalEntry& e : j.entries) {
+    switch (e.op) {
+      case JournalOp::Add:
+        list.AddItemDeferred(e.text);
+        break;
+      case JournalOp::Remove:
+        if (e.position >= 1 && e.position <= list.Count()) list.RemoveDeferred(e.position);
+        break;
+      case JournalOp::Clear:
+        list.ClearDeferred();
+        break;
+    }
+  }
+  list.Refresh();
+  // Go on appending to it: it still applies to the same stored list.
+  return OpenForAppend();
+}
+
+bool Journal::Restart(uint64_t storedHash) {
+  file_.reset();
+  if (path_.empty()) return false;
+  file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file_ && WriteAll(file_.get(), JournalHeader(storedHash));
+}
+
+bool Journal::OpenForAppend() {
+  file_.reset(::CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  return static_cast<bool>(file_);
+}
+
+void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
+  if (!file_) return;  // no journal to keep: the list is still stored whole at close
+  (void)WriteAll(file_.get(), JournalRecord(op, position, text));
+}
+
+}  // namespace app

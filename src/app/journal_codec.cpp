@@ -1,0 +1,78 @@
+#include "app/journal_codec.h"
+
+#include <cstring>
+
+namespace app {
+namespace {
+
+constexpr char kMagic[4] = {'P', 'J', '1', '\0'};
+
+template <typename T>
+void Put(std::string& out, T v) {
+  out.append(reinterpret_cast<const char*>(&v), sizeof(v));
+}
+
+template <typename T>
+bool Take(std::string_view bytes, size_t& at, T& v) {
+  if (bytes.size() - at < sizeof(T)) return false;
+  std::memcpy(&v, bytes.data() + at, sizeof(T));
+  at += sizeof(T);
+  return true;
+}
+
+// Guards against a record whose bytes were only partly written.
+uint32_t Check(uint16_t op, uint32_t position, uint32_t length) {
+  return 0x9E3779B9u ^ (static_cast<uint32_t>(op) * 31u) ^ (position * 131u) ^ (length * 257u);
+}
+
+}  // namespace
+
+uint64_t HashStoredList(std::wstring_view stored) {
+  uint64_t h = 1469598103934665603ull;  // FNV-1a
+  for (wchar_t c : stored) {
+    h ^= static_cast<uint16_t>(c);
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+std::string JournalHeader(uint64_t baseHash) {
+  std::string out(kMagic, sizeof(kMagic));
+  Put(out, baseHash);
+  return out;
+}
+
+std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view text) {
+  std::string out;
+  const auto length = static_cast<uint32_t>(text.size());
+  Put(out, static_cast<uint16_t>(op));
+  Put(out, position);
+  Put(out, length);
+  out.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+  Put(out, Check(static_cast<uint16_t>(op), position, length));
+  return out;
+}
+
+ParsedJournal ParseJournal(std::string_view bytes) {
+  ParsedJournal j;
+  size_t at = 0;
+  if (bytes.size() < sizeof(kMagic) || std::memcmp(bytes.data(), kMagic, sizeof(kMagic)) != 0) return j;
+  at = sizeof(kMagic);
+  if (!Take(bytes, at, j.baseHash)) return j;
+  j.valid = true;
+  for (;;) {
+    uint16_t op = 0;
+    uint32_t position = 0, length = 0, check = 0;
+    if (!Take(bytes, at, op) || !Take(bytes, at, position) || !Take(bytes, at, length)) break;
+    if (op != 'A' && op != 'R' && op != 'C') break;
+    if ((bytes.size() - at) / sizeof(wchar_t) < length) break;
+    std::wstring text(length, L'\0');
+    if (length) std::memcpy(text.data(), bytes.data() + at, length * sizeof(wchar_t));
+    at += length * sizeof(wchar_t);
+    if (!Take(bytes, at, check) || check != Check(op, position, length)) break;
+    j.entries.push_back({static_cast<JournalOp>(op), position, std::move(text)});
+  }
+  return j;
+}
+
+}  // namespace app

@@ -1,0 +1,33 @@
+// The journal of list changes made since the list was last stored whole: a header naming the
+// stored list it applies to (by a hash of it), then one record per change. A record cut short by
+// a crash ends the journal; every whole record before it counts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+enum class JournalOp : uint16_t { Add = 'A', Remove = 'R', Clear = 'C' };
+
+struct JournalEntry {
+  JournalOp op;
+  uint32_t position;  // 1-based, for Remove
+  std::wstring text;  // for Add
+  bool operator==(const JournalEntry&) const = default;
+};
+
+struct ParsedJournal {
+  bool valid = false;  // a header was found
+  uint64_t baseHash = 0;
+  std::vector<JournalEntry> entries;
+};
+
+uint64_t HashStoredList(std::wstring_view stored);
+std::string JournalHeader(uint64_t baseHash);
+std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view text);
+ParsedJournal ParseJournal(std::string_view bytes);
+
+}  // namespace app

@@ -1,0 +1,73 @@
+// The journal of list changes: whole records count, a record cut short ends it, and a window
+// that never got to close comes back with every change it made.
+#include <gtest/gtest.h>
+
+#include "app/journal_codec.h"
+#include "form1_fixture.h"
+
+namespace {
+
+using app::JournalEntry;
+using app::JournalOp;
+
+TEST(JournalCodec, RecordsReadBackUntilOneIsCutShort) {
+  const std::vector<JournalEntry> entries = {{JournalOp::Add, 1, L"hello"},
+                                             {JournalOp::Add, 2, L""},
+                                             {JournalOp::Add, 3, L"caf\u00E9;\x1F\r\n"},
+                                             {JournalOp::Remove, 2, L""},
+                                             {JournalOp::Clear, 0, L""}};
+  std::string bytes = app::JournalHeader(42);
+  for (const auto& e : entries) bytes += app::JournalRecord(e.op, e.position, e.text);
+  app::ParsedJournal j = app::ParseJournal(bytes);
+  ASSERT_TRUE(j.valid);
+  EXPECT_EQ(j.baseHash, 42u);
+  EXPECT_EQ(j.entries, entries);
+
+  for (size_t cut = 1; cut < app::JournalRecord(JournalOp::Add, 9, L"torn").size(); ++cut) {
+    const std::string torn = bytes + app::JournalRecord(JournalOp::Add, 9, L"torn").substr(0, cut);
+    EXPECT_EQ(app::ParseJournal(torn).entries, entries) << "cut after " << cut << " bytes";
+  }
+  EXPECT_FALSE(app::ParseJournal("not a journal").valid);
+  EXPECT_FALSE(app::ParseJournal("").valid);
+  EXPECT_NE(app::HashStoredList(L"a;"), app::HashStoredList(L"b;"));
+}
+
+using testsupport::Form1Test;
+
+TEST_F(Form1Test, ChangesOfARunThatNeverClosedComeBack) {
+  Store(L"Files", L"kept;");
+  {
+    app::Form1& f = Open();
+    f.ListView1.AddItem(L"one");
+    f.ListView1.AddItem(L"two");
+    f.ListView1.AddItem(L"three");
+    f.ListView1.Remove(3);  // "two"
+    // The process dies here: nothing stores the list, nothing closes the journal.
+    const std::string journal = testsupport::ReadBytes(folder_.File(L"history.journal"));
+    ::CopyFileW(folder_.File(L"history.journal").c_str(), folder_.File(L"saved.journal").c_str(), FALSE);
+    EXPECT_GT(journal.size(), 12u);
+  }
+  form_.reset();  // closes normally and stores the list
+  EXPECT_EQ(Stored(L"Files"), L"kept;one;three;");
+  // Put back what a killed run would have left: the old stored list and its journal.
+  Store(L"Files", L"kept;");
+  ::CopyFileW(folder_.File(L"saved.journal").c_str(), folder_.File(L"history.journal").c_str(), FALSE);
+  Open();
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"kept", L"one", L"three"}));
+  Close();
+  Open();
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"kept", L"one", L"three"})) << "replayed once only";
+}
+
+TEST_F(Form1Test, AJournalForAnotherStoredListIsNotReplayed) {
+  app::Form1& f = Open();
+  f.ListView1.AddItem(L"journaled");
+  ::CopyFileW(folder_.File(L"history.journal").c_str(), folder_.File(L"saved.journal").c_str(), FALSE);
+  Close();
+  // The list was stored whole after the journal was written: the journal is stale.
+  ::CopyFileW(folder_.File(L"saved.journal").c_str(), folder_.File(L"history.journal").c_str(), FALSE);
+  Open();
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"journaled"}));
+}
+
+}  // namespace
