@@ -3,7 +3,7 @@ BUILD       := build
 TEST_PREFIX := $(BUILD)/wineprefix-test
 SESSION     := tools/wine-run --session --headless --prefix $(TEST_PREFIX) --
 
-.PHONY: all run test bootstrap build screenshot dist bench icons clean
+.PHONY: all run test stress bootstrap build screenshot dist bench icons clean
 
 all: build
 
@@ -23,6 +23,12 @@ run: build
 test: build
 	@rm -rf $(TEST_PREFIX)
 	@LC_ALL=C $(SESSION) ctest --test-dir $(BUILD) --output-on-failure
+
+# The long cases at full size: a 50 MB text copied, recorded, logged, stored and restored.
+stress: build
+	@rm -rf $(TEST_PREFIX)
+	@PELLUCIDOR_HUGE_CHARS=25000000 LC_ALL=C $(SESSION) wine $(BUILD)/tests/tests_e2e.exe \
+	  --exe=$(CURDIR)/$(BUILD)/Pellucidor.exe --gtest_filter='Journey.AHugeText*'
 
 screenshot: build
 	@rm -rf $(BUILD)/wineprefix-shot

@@ -34,9 +34,8 @@ std::wstring GetSetting(std::wstring_view application, std::wstring_view section
     if (rc == ERROR_MORE_DATA) continue;  // grew meanwhile
     if (rc != ERROR_SUCCESS) return std::wstring(defaultValue);
     value.resize(got / sizeof(wchar_t));
-    // A stored string normally ends in its NUL; anything after the first NUL is not part of it.
-    const size_t nul = value.find(L'\0');
-    if (nul != std::wstring::npos) value.resize(nul);
+    // Only the terminating NULs go: whatever a damaged value holds beyond an inner NUL is kept.
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
     return value;
   }
   return std::wstring(defaultValue);

@@ -23,6 +23,12 @@ DWORD g_lastSequence = 0;
 bool g_haveSequence = false;
 
 constexpr UINT kChainTimeoutMs = 500;
+// A clipboard that another program keeps open is read again a little later, for about two seconds.
+constexpr UINT_PTR kRetryTimer = 0x5043;
+constexpr UINT kRetryDelayMs = 100;
+constexpr int kMaxRetries = 20;
+int g_retries = 0;
+DWORD g_retrySequence = 0;
 
 // A notification for content already handled is a re-announcement (two viewers that re-join after
 // every change would otherwise hand it to each other for ever).
@@ -31,26 +37,46 @@ bool IsNewContent() {
   if (g_haveSequence && seq == g_lastSequence) return false;
   g_lastSequence = seq;
   g_haveSequence = true;
+  g_retries = 0;
   return true;
 }
 
-void AddEntry(app::RowType label) {
-  if (!g_list) return;
+void CALLBACK RetryRecording(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(hwnd, id);
+  // Newer content brings its own notification; this retry was for content that is gone.
+  if (::GetClipboardSequenceNumber() != g_retrySequence || !CaptureEnabled) return;
+  if (CaptureBusy) {
+    (void)::SetTimer(hwnd, kRetryTimer, kRetryDelayMs, RetryRecording);
+    return;
+  }
+  RecordClipboardChange();
+}
+
+void ScheduleRetry() {
+  if (!g_form || ++g_retries > kMaxRetries) return;
+  g_retrySequence = ::GetClipboardSequenceNumber();
+  (void)::SetTimer(g_form, kRetryTimer, kRetryDelayMs, RetryRecording);
+}
+
+// False when the clipboard could not be read because another program holds it.
+bool AddEntry(app::RowType label) {
+  if (!g_list) return true;
   const std::optional<std::wstring> read = clip::GetText();
-  if (!read) return;  // held by another program past our retries: no row rather than a wrong one
+  if (!read) return false;  // no row rather than a wrong one; read again later
   const std::wstring& text = *read;
-  if (IsAlreadyListed(text)) return;
+  if (IsAlreadyListed(text)) return true;
   size_t row = 0;
   try {
     row = g_list->AddItem(text);
   } catch (const std::bad_alloc&) {
-    return;  // no row, so no line either
+    return true;  // no row, so no line either
   }
   g_list->SetSubItem(row, label);
   std::wstring line(g_list->ItemText(g_list->Count()));
   line += clip::kAddedPhrase;
   line += clip::NowText();
   (void)clip::WriteLogLine(line);  // a log that cannot be written does not stop recording
+  return true;
 }
 
 }  // namespace
@@ -120,13 +146,13 @@ void RecordClipboardChange() {
     FileListToText();
     mask = 15;
   }
-  bool privateContent = false;
   switch (mask) {
     case 1:
     case 8:
     case 9:
-      privateContent = clip::IsMarkedPrivate();
-      if (!privateContent) AddEntry(mask == 1 ? app::RowType::Text : app::RowType::RichText);
+      if (!clip::IsMarkedPrivate() && !AddEntry(mask == 1 ? app::RowType::Text : app::RowType::RichText)) {
+        ScheduleRetry();
+      }
       break;
     case 2:
     case 4:

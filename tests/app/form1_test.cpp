@@ -207,3 +207,48 @@ TEST(HomePage, OnlyTheDrawOfSevenOpensIt) {
 }
 
 }  // namespace
+
+namespace {
+
+using testsupport::Form1Test;
+
+void StoreRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+  HKEY k = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, testsupport::kSettingsPath.c_str(), 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &k, nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExW(k, name, 0, type, static_cast<const BYTE*>(data), bytes);
+  ::RegCloseKey(k);
+}
+
+TEST_F(Form1Test, DamagedSettingsAreReadAsFarAsTheyGoAndStoredWellAtClose) {
+  const struct {
+    const char* what;
+    DWORD type;
+    std::wstring data;
+    std::vector<std::wstring> rows;
+  } cases[] = {
+      {"binary", REG_BINARY, L"a;b;", {}},
+      {"a number", REG_DWORD, std::wstring(2, L'\x0101'), {}},
+      {"an inner NUL", REG_SZ, std::wstring(L"a;b\0c;d;\0", 9), {L"a", std::wstring(L"b\0c", 3), L"d"}},
+      {"no terminating NUL", REG_SZ, L"x;y", {L"x", L"y"}},
+      {"a lone surrogate", REG_SZ, L"\xD800;ok;", {L"\xD800", L"ok"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, testsupport::kSettingsPath);
+    StoreRaw(L"Files", c.type, c.data.data(), static_cast<DWORD>(c.data.size() * sizeof(wchar_t)));
+    StoreRaw(L"Minimized", REG_DWORD, "\1\0\0\0", 4);
+    app::Form1& f = Open();
+    EXPECT_EQ(Rows(), c.rows);
+    EXPECT_EQ(app::Form1::Value(f.Check8), 0);
+    Close();
+    DWORD type = 0;
+    ::RegGetValueW(HKEY_CURRENT_USER, testsupport::kSettingsPath.c_str(), L"Files", RRF_RT_ANY, &type,
+                   nullptr, nullptr);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(app::DecodeFiles(Stored(L"Files")), c.rows);
+  }
+}
+
+}  // namespace

@@ -2,6 +2,8 @@
 // that never got to close comes back with every change it made.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "app/journal_codec.h"
 #include "form1_fixture.h"
 
@@ -68,6 +70,25 @@ TEST_F(Form1Test, AJournalForAnotherStoredListIsNotReplayed) {
   ::CopyFileW(folder_.File(L"saved.journal").c_str(), folder_.File(L"history.journal").c_str(), FALSE);
   Open();
   EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"journaled"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JournalCodec, RandomBytesNeverBreakTheReader) {
+  std::mt19937 gen(11);
+  std::uniform_int_distribution<int> byte(0, 255), size(0, 200);
+  const std::string valid = app::JournalHeader(1) + app::JournalRecord(JournalOp::Add, 1, L"x");
+  for (int round = 0; round < 20000; ++round) {
+    std::string bytes = valid;
+    const int changes = 1 + round % 4;
+    for (int i = 0; i < changes; ++i)
+      bytes[static_cast<size_t>(byte(gen)) % bytes.size()] = static_cast<char>(byte(gen));
+    bytes.resize(bytes.size() + static_cast<size_t>(size(gen) % 16), '\x41');
+    const app::ParsedJournal j = app::ParseJournal(bytes);
+    for (const auto& e : j.entries) ASSERT_LE(e.text.size() * 2, bytes.size());
+  }
 }
 
 }  // namespace

@@ -330,11 +330,36 @@ TEST_F(MonitorTest, ViewersInOtherProcessesJoinAndLeaveAroundUs) {
 
 namespace {
 
-TEST_F(MonitorTest, AClipboardHeldBrieflyIsWaitedForAndOneHeldLongIsNotMistakenForEmpty) {
+TEST_F(MonitorTest, AClipboardHeldByAnotherProgramIsReadOnceItIsFree) {
   CopyFromOtherProcess({Text(L"held briefly"), L"hold=40"}, 300);
-  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"held briefly"}));
-  CopyFromOtherProcess({Text(L"held long"), L"hold=600"}, 300);
-  for (const auto& row : Rows()) EXPECT_FALSE(row.empty()) << "a busy clipboard read as an empty text";
+  CopyFromOtherProcess({Text(L"held a while"), L"hold=300"}, 0);
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return list_.Count() == 2; }, 3000));
+  testsupport::PumpFor(300);
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"held briefly", L"held a while"}))
+      << "once each, never empty";
+  EXPECT_EQ(LogLines().size(), 2u);
+  EXPECT_FALSE(mClip::CaptureBusy);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MonitorTest, ADeadNextViewerAndOneThatComesAndGoesStopNothing) {
+  Leave();
+  HWND dead = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  ::SetClipboardViewer(dead);
+  Join();
+  ::DestroyWindow(dead);  // gone without leaving the chain
+  mClip::NextViewerWnd = dead;
+  CopyFromOtherProcess({Text(L"past the dead")});
+  for (int i = 0; i < 100; ++i) {
+    OtherViewer v;
+    v.Join();
+    testsupport::PumpFor(0);
+  }
+  CopyFromOtherProcess({Text(L"after the crowd")}, 300);
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"past the dead", L"after the crowd"}));
   EXPECT_FALSE(mClip::CaptureBusy);
 }
 

@@ -1,6 +1,8 @@
 // User journeys with the real executable.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "app/files_codec.h"
 #include "app/journal.h"
 #include "app/settings.h"
@@ -95,6 +97,32 @@ TEST_F(Journey, AKilledProcessLosesNothing) {
   EXPECT_EQ(third.Texts(), (std::vector<std::wstring>{L"alpha", L"gamma", L"delta", L"epsilon"}));
   EXPECT_EQ(third.Close(), 0u);
   EXPECT_EQ(Stored(L"Files"), L"alpha;gamma;delta;epsilon;");
+}
+
+TEST_F(Journey, AHugeTextIsRecordedOnceAndKept) {
+  constexpr size_t kChars = 8'000'000;  // `make stress` copies 50 MB
+  const char* stress = std::getenv("PELLUCIDOR_HUGE_CHARS");
+  const size_t chars = stress ? std::strtoul(stress, nullptr, 10) : kChars;
+  {
+    Pellucidor p(folder_.path());
+    ASSERT_TRUE(p.Start());
+    ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"big=" + std::to_wstring(chars)}));
+    ASSERT_TRUE(p.WaitForRows(1, 60000));
+    DWORD_PTR ignored = 0;
+    EXPECT_TRUE(::SendMessageTimeoutW(p.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &ignored))
+        << "still answering";
+    EXPECT_EQ(p.Texts().front().substr(0, 8), L"BIG 4567") << "the list shows the start of it";
+    EXPECT_GE(testsupport::ReadBytes(folder_.File(L"backups.log")).size(), chars);
+    ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"big=" + std::to_wstring(chars)}));
+    ::Sleep(500);
+    EXPECT_EQ(p.Rows().size(), 1u) << "once";
+    EXPECT_EQ(p.Close(), 0u);
+  }
+  EXPECT_EQ(Stored(L"Files").size(), chars + 1);
+  Pellucidor again(folder_.path());
+  ASSERT_TRUE(again.Start());
+  ASSERT_EQ(again.Rows().size(), 1u);
+  EXPECT_EQ(again.Texts().front().substr(0, 8), L"BIG 4567");
 }
 
 TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {

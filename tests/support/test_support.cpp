@@ -161,6 +161,13 @@ int RunHelper(int argc, wchar_t** argv) {
         ::GlobalUnlock(h);
       }
       ::SetClipboardData(format, h);
+    } else if (key == L"big") {
+      const size_t n = std::wcstoul(value.c_str(), nullptr, 10);
+      std::wstring t = L"BIG ";
+      t.reserve(n);
+      while (t.size() < n) t += L"0123456789abcdef"[t.size() % 16];
+      t.resize(n);
+      ::SetClipboardData(CF_UNICODETEXT, TextBlock(t));
     } else if (key == L"hold") {
       hold = std::wcstoul(value.c_str(), nullptr, 10);
     }

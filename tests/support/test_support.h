@@ -21,7 +21,8 @@ std::wstring SelfPath();
 
 // Puts content on the clipboard from another process, one clipboard change for all items:
 //   text=HEX  rtf=HEX  bitmap  dib  files=HEX (names separated by '|')  mark=HEXNAME  dword=HEXNAME:VALUE
-//   raw=FORMAT:HEXBYTES  ansitext=HEX  hold=MS (keep the clipboard open that long afterwards)
+//   raw=FORMAT:HEXBYTES  ansitext=HEX  big=CHARS (a text "BIG 0123..." of that length)
+//   hold=MS (keep the clipboard open that long afterwards)
 // HEX is the UTF-16 text in hexadecimal, four digits a character (see Hex).
 bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items);
 
