@@ -24,11 +24,12 @@ test: build
 	@rm -rf $(TEST_PREFIX)
 	@LC_ALL=C $(SESSION) ctest --test-dir $(BUILD) --output-on-failure
 
-# The long cases at full size: a 50 MB text copied, recorded, logged, stored and restored.
+# The long cases at full size: a 50 MB text copied, recorded, logged, stored and restored; bursts
+# of 10,000 copies.
 stress: build
 	@rm -rf $(TEST_PREFIX)
-	@PELLUCIDOR_HUGE_CHARS=25000000 LC_ALL=C $(SESSION) wine $(BUILD)/tests/tests_e2e.exe \
-	  --exe=$(CURDIR)/$(BUILD)/Pellucidor.exe --gtest_filter='Journey.AHugeText*'
+	@PELLUCIDOR_HUGE_CHARS=25000000 PELLUCIDOR_BURST=10000 LC_ALL=C $(SESSION) wine $(BUILD)/tests/tests_e2e.exe \
+	  --exe=$(CURDIR)/$(BUILD)/Pellucidor.exe --gtest_filter='Journey.AHugeText*:Journey.Bursts*'
 
 screenshot: build
 	@rm -rf $(BUILD)/wineprefix-shot

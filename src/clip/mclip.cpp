@@ -140,6 +140,14 @@ int ReadFormatMask() {
 }
 
 void RecordClipboardChange() {
+  // A change whose notification came while this one was being recorded was passed over; the
+  // last of a quick burst would be lost for good, so it is recorded here.
+  do {
+    RecordOneChange();
+  } while (CaptureEnabled && !CaptureBusy && IsNewContent());
+}
+
+void RecordOneChange() {
   CaptureBusy = true;
   int mask = ReadFormatMask();
   if (mask == 0 && clip::GetFormat(clip::kFileList)) {
@@ -175,7 +183,7 @@ bool IsAlreadyListed(std::wstring_view text) {
 void FileListToText() {
   const auto names = clip::GetFileNames();
   if (!names) return;  // nothing readable: leave the clipboard as it is
-  (void)clip::SetText(clip::JoinPathLines(*names));
+  if (clip::SetText(clip::JoinPathLines(*names))) NoteOwnClipboardWrite();
 }
 
 void NoteOwnClipboardWrite() {

@@ -30,6 +30,8 @@ void RejoinViewerChain();
 // Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.
 int ReadFormatMask();
 void RecordClipboardChange();
+// One pass of the recording, for the change on the clipboard now.
+void RecordOneChange();
 bool IsAlreadyListed(std::wstring_view text);
 void FileListToText();
 

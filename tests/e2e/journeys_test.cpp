@@ -1,6 +1,9 @@
 // User journeys with the real executable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <set>
 #include <cstdlib>
 
 #include "app/files_codec.h"
@@ -123,6 +126,30 @@ TEST_F(Journey, AHugeTextIsRecordedOnceAndKept) {
   ASSERT_TRUE(again.Start());
   ASSERT_EQ(again.Rows().size(), 1u);
   EXPECT_EQ(again.Texts().front().substr(0, 8), L"BIG 4567");
+}
+
+TEST_F(Journey, BurstsOfCopiesAreRecordedInOrderOnce) {
+  const char* stress = std::getenv("PELLUCIDOR_BURST");
+  const unsigned count = stress ? static_cast<unsigned>(std::strtoul(stress, nullptr, 10)) : 300;
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  for (unsigned spacing : {10u, 1u, 0u}) {
+    p.Click(kClear);
+    ASSERT_TRUE(testsupport::BurstFromOtherProcess(count, spacing));
+    ::Sleep(1500);
+    const auto texts = p.Texts();
+    std::printf("burst of %u copies %u ms apart: %zu recorded\n", count, spacing, texts.size());
+    // Once each, and always the last one.
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(std::set<std::wstring>(texts.begin(), texts.end()).size(), texts.size());
+    EXPECT_NE(std::find(texts.begin(), texts.end(), L"burst " + std::to_wstring(count)), texts.end());
+    if (spacing == 10) {
+      // All of them, in order. (Faster bursts can see Wine bring older text back from the X11
+      // side, a real change that is recorded where it comes.)
+      EXPECT_EQ(texts.size(), count);
+      for (size_t i = 0; i < texts.size(); ++i) EXPECT_EQ(texts[i], L"burst " + std::to_wstring(i + 1));
+    }
+  }
 }
 
 TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {

@@ -115,8 +115,28 @@ int RunViewer(DWORD lifeMs) {
   return g_viewerDraws;
 }
 
+// Distinct texts "burst 1", "burst 2", ... one clipboard change each, spacingMs apart.
+int RunBurst(unsigned count, unsigned spacingMs) {
+  for (unsigned i = 1; i <= count; ++i) {
+    bool open = false;
+    for (int attempt = 0; attempt < 500 && !open; ++attempt) {
+      open = ::OpenClipboard(nullptr);
+      if (!open) ::Sleep(1);
+    }
+    if (!open) return 3;
+    ::EmptyClipboard();
+    ::SetClipboardData(CF_UNICODETEXT, TextBlock(L"burst " + std::to_wstring(i)));
+    ::CloseClipboard();
+    if (spacingMs) ::Sleep(spacingMs);
+  }
+  return 0;
+}
+
 int RunHelper(int argc, wchar_t** argv) {
   if (argc > 2 && std::wstring(argv[1]) == L"--viewer") return RunViewer(std::wcstoul(argv[2], nullptr, 10));
+  if (argc > 3 && std::wstring(argv[1]) == L"--burst") {
+    return RunBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
+  }
   bool open = false;
   for (int i = 0; i < 50 && !open; ++i) {
     open = ::OpenClipboard(nullptr);
@@ -192,8 +212,8 @@ void ParseArguments(int argc, wchar_t** argv) {
 }
 
 bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode) {
-  if (argc < 2 || (std::wstring(argv[1]) != L"--helper" && std::wstring(argv[1]) != L"--viewer"))
-    return false;
+  const std::wstring mode = argc < 2 ? L"" : argv[1];
+  if (mode != L"--helper" && mode != L"--viewer" && mode != L"--burst") return false;
   exitCode = RunHelper(argc, argv);
   return true;
 }
@@ -212,8 +232,16 @@ std::wstring SelfPath() {
 }
 
 bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items) {
-  std::wstring cmd = L"\"" + SelfPath() + L"\" --helper";
-  for (const auto& i : items) cmd += L" " + i;
+  return RunSelf(L"--helper", items);
+}
+
+bool BurstFromOtherProcess(unsigned count, unsigned spacingMs) {
+  return RunSelf(L"--burst", {std::to_wstring(count), std::to_wstring(spacingMs)});
+}
+
+bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args) {
+  std::wstring cmd = L"\"" + SelfPath() + L"\" " + mode;
+  for (const auto& i : args) cmd += L" " + i;
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
@@ -222,7 +250,7 @@ bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items) {
   win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
   // Keep answering messages while the helper works: it notifies our viewers.
   for (;;) {
-    const DWORD r = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 15000, QS_ALLINPUT);
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 120000, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) break;
     if (r != WAIT_OBJECT_0 + 1) return false;
     PumpFor(0);

@@ -25,6 +25,10 @@ std::wstring SelfPath();
 //   hold=MS (keep the clipboard open that long afterwards)
 // HEX is the UTF-16 text in hexadecimal, four digits a character (see Hex).
 bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items);
+// Texts "burst 1" to "burst <count>" put on the clipboard by another process, spacingMs apart.
+bool BurstFromOtherProcess(unsigned count, unsigned spacingMs);
+// Runs this program again in a helper mode and waits for it, answering messages meanwhile.
+bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args);
 
 // A clipboard viewer in another process: joins the chain, passes every notification on and keeps
 // its link right, leaves after lifeMs. Its exit code is the number of changes it was told of.
