@@ -48,6 +48,10 @@ void HistoryListView::SetColumnWidth(int column, int pixels) {
 // Only rows that come into view are drawn anew; the count is told only when the control's differs,
 // since every change of it redraws the scroll bar.
 void HistoryListView::Refresh() {
+  if (refreshPending_) {
+    refreshPending_ = false;
+    ::KillTimer(hwnd_, reinterpret_cast<UINT_PTR>(this));
+  }
   if (static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)) == store_.Count()) return;
   ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()),
                  LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
@@ -55,7 +59,7 @@ void HistoryListView::Refresh() {
 
 size_t HistoryListView::AddItem(std::wstring_view text) {
   store_.Add(text);
-  Refresh();
+  RefreshWhenIdle();
   if (onChange) onChange(JournalOp::Add, store_.Count(), text);
   return store_.Count();
 }
@@ -72,12 +76,27 @@ std::optional<size_t> HistoryListView::SelectedItem() const {
   return static_cast<size_t>(i) + 1;
 }
 
+// Rows added one after another reach the control together once the thread has nothing else to
+// do (a timer's message comes last): each change of the count redraws the scroll bar, which costs
+// more than recording a clipboard change, and a burst of changes would otherwise fall behind.
+void HistoryListView::RefreshWhenIdle() {
+  if (refreshPending_) return;
+  refreshPending_ = true;
+  ::SetTimer(hwnd_, reinterpret_cast<UINT_PTR>(this), 0, RefreshTimer);
+}
+
+void CALLBACK HistoryListView::RefreshTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  reinterpret_cast<HistoryListView*>(id)->Refresh();
+}
+
 void HistoryListView::Select(size_t position) {
+  Refresh();
   const int i = static_cast<int>(position - 1);
   ListView_SetItemState(hwnd_, i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 void HistoryListView::Remove(size_t position) {
+  Refresh();
   store_.Remove(position - 1);
   // The control shifts its selection and focus past the removed row.
   ::SendMessageW(hwnd_, LVM_DELETEITEM, position - 1, 0);
@@ -86,6 +105,7 @@ void HistoryListView::Remove(size_t position) {
 }
 
 void HistoryListView::Clear() {
+  Refresh();
   store_.Clear();
   ::SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
   Refresh();

@@ -59,11 +59,14 @@ class HistoryListView {
   std::function<void(JournalOp op, size_t position, std::wstring_view text)> onChange;
 
  private:
+  void RefreshWhenIdle();
+  static void CALLBACK RefreshTimer(HWND, UINT, UINT_PTR id, DWORD);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;
   HWND tooltip_ = nullptr;  // destroyed with the list's parent, like the list itself
   int columns_ = 0;
+  bool refreshPending_ = false;
   RowStore store_;
 };
 

@@ -73,6 +73,8 @@ std::optional<std::wstring> GetText() {
   ClipboardSession session;
   if (!session.IsOpen()) return std::nullopt;
   BlockView block(::GetClipboardData(CF_UNICODETEXT));
+  // Text that is offered but cannot be had (its owner failed to render it) is not an empty text.
+  if (!block.data() && ::IsClipboardFormatAvailable(CF_UNICODETEXT)) return std::nullopt;
   return TextFromBlock(block.data(), block.size());
 }
 

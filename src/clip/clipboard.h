@@ -34,8 +34,9 @@ UINT RichTextFormat();
 bool Clear();
 // Puts the text on the clipboard as Unicode text; the platform offers the 8-bit form to others.
 bool SetText(std::wstring_view text);
-// The clipboard's text; empty when there is none, nothing when the clipboard cannot be opened
-// (another program holds it), so that a busy clipboard is never taken for an empty text.
+// The clipboard's text; empty when there is none, nothing when it cannot be read (another
+// program holds the clipboard, or the text's owner fails to render it), so that neither is ever
+// taken for an empty text.
 std::optional<std::wstring> GetText();
 // True when the clipboard holds the format, formats the platform synthesises included.
 bool GetFormat(UINT format);

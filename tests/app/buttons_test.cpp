@@ -39,6 +39,7 @@ class ButtonsTest : public Form1Test {
     return data;
   }
   void DoubleClickRow(int index) {
+    testsupport::PumpFor(20);  // what the user sees is the list as it stands
     RECT r{};
     r.left = LVIR_BOUNDS;
     ::SendMessageW(form_->ListView1.hwnd(), LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));

@@ -130,6 +130,14 @@ TEST_F(MonitorTest, ContentMarkedPrivateIsNotRecorded) {
   EXPECT_EQ(LogLines().size(), 1u);
 }
 
+TEST_F(MonitorTest, TextThatIsNeverRenderedIsNotTakenForEmpty) {
+  ASSERT_TRUE(testsupport::RunSelf(L"--unrendered", {}));
+  testsupport::PumpFor(300);
+  EXPECT_FALSE(list_.Contains(L""));
+  CopyFromOtherProcess({Text(L"next")});
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"next"})) << "and recording goes on";
+}
+
 TEST_F(MonitorTest, MalformedBlocksAreReadWithinBounds) {
   // Unicode text without its NUL, a zero-size text block, and broken file lists.
   CopyFromOtherProcess({L"raw=13:" + testsupport::HexBytes(std::string("n\0o\0 \0n\0u\0l\0", 12))});

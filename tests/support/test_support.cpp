@@ -132,7 +132,19 @@ int RunBurst(unsigned count, unsigned spacingMs) {
   return 0;
 }
 
+// Offers text that it never renders, then ends.
+int RunUnrenderedText() {
+  HWND owner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (!::OpenClipboard(owner)) return 3;
+  ::EmptyClipboard();
+  ::SetClipboardData(CF_UNICODETEXT, nullptr);
+  ::CloseClipboard();
+  ::DestroyWindow(owner);
+  return 0;
+}
+
 int RunHelper(int argc, wchar_t** argv) {
+  if (argc > 1 && std::wstring(argv[1]) == L"--unrendered") return RunUnrenderedText();
   if (argc > 2 && std::wstring(argv[1]) == L"--viewer") return RunViewer(std::wcstoul(argv[2], nullptr, 10));
   if (argc > 3 && std::wstring(argv[1]) == L"--burst") {
     return RunBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
@@ -213,7 +225,8 @@ void ParseArguments(int argc, wchar_t** argv) {
 
 bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode) {
   const std::wstring mode = argc < 2 ? L"" : argv[1];
-  if (mode != L"--helper" && mode != L"--viewer" && mode != L"--burst") return false;
+  if (mode != L"--helper" && mode != L"--viewer" && mode != L"--burst" && mode != L"--unrendered")
+    return false;
   exitCode = RunHelper(argc, argv);
   return true;
 }
