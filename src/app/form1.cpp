@@ -188,6 +188,7 @@ void Form1::Form_Load() {
   mClip::HookWindow(hwnd_);
   mClip::CaptureBusy = false;
   mClip::NextViewerWnd = ::SetClipboardViewer(hwnd_);
+  (void)::AddClipboardFormatListener(hwnd_);  // a second source of the same notifications
 }
 
 void Form1::RestoreEntries() {
@@ -224,6 +225,7 @@ void Form1::Form_QueryUnload() {
   cSysTray1->SetInTray(false);
   mClip::CaptureEnabled = false;
   (void)::ChangeClipboardChain(hwnd_, mClip::NextViewerWnd);
+  (void)::RemoveClipboardFormatListener(hwnd_);
   mClip::UnhookWindow(hwnd_);
   mClip::SetRecordTarget(nullptr, nullptr);
   win::DoEvents();

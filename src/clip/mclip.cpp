@@ -115,6 +115,11 @@ LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
       if (!CaptureBusy && CaptureEnabled && IsNewContent()) RecordClipboardChange();
       SendToNextViewer(hWnd, msg, wParam, lParam);  // read only now: recording may have re-joined
       break;
+    case WM_CLIPBOARDUPDATE:
+      // The same change told a second way, which no other program can hold back: a viewer that
+      // has put itself in front of us and passes nothing on cannot stop the recording.
+      if (!CaptureBusy && CaptureEnabled && IsNewContent()) RecordClipboardChange();
+      break;
     default:
       break;
   }

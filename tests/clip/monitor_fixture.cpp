@@ -22,7 +22,7 @@ void RegisterClasses(WNDPROC viewerProc) {
 
 }  // namespace
 
-OtherViewer::OtherViewer(bool rejoin) : rejoin_(rejoin) {
+OtherViewer::OtherViewer(Kind kind) : kind_(kind) {
   RegisterClasses(Proc);
   hwnd_.reset(::CreateWindowExW(0, kViewerClass, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                 ::GetModuleHandleW(nullptr), nullptr));
@@ -39,8 +39,8 @@ LRESULT CALLBACK OtherViewer::Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   if (!self) return ::DefWindowProcW(h, msg, w, l);
   if (msg == WM_DRAWCLIPBOARD) {
     ++self->draws;
-    if (self->next_) ::SendMessageW(self->next_, msg, w, l);
-    if (self->rejoin_ && !self->busy_) {
+    if (self->next_ && self->kind_ != kPassesNothingOn) ::SendMessageW(self->next_, msg, w, l);
+    if (self->kind_ == kRejoins && !self->busy_) {
       self->busy_ = true;
       ::ChangeClipboardChain(h, self->next_);
       self->next_ = ::SetClipboardViewer(h);
@@ -86,6 +86,7 @@ void MonitorTest::Join() {
   mClip::HookWindow(host_.get());
   mClip::CaptureBusy = false;
   mClip::NextViewerWnd = ::SetClipboardViewer(host_.get());
+  ::AddClipboardFormatListener(host_.get());
   joined_ = true;
 }
 
@@ -94,6 +95,7 @@ void MonitorTest::Leave() {
   joined_ = false;
   mClip::CaptureEnabled = false;
   ::ChangeClipboardChain(host_.get(), mClip::NextViewerWnd);
+  ::RemoveClipboardFormatListener(host_.get());
   mClip::UnhookWindow(host_.get());
   mClip::SetRecordTarget(nullptr, nullptr);
   PumpFor(0);

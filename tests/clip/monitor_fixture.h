@@ -20,7 +20,8 @@ namespace testsupport {
 // With rejoin set it also leaves and re-joins the chain after each one, as some viewers do.
 class OtherViewer {
  public:
-  explicit OtherViewer(bool rejoin = false);
+  enum Kind { kWellBehaved, kRejoins, kPassesNothingOn };
+  explicit OtherViewer(Kind kind = kWellBehaved);
   ~OtherViewer();
   void Join() { next_ = ::SetClipboardViewer(hwnd_.get()); }
   void Leave() { ::ChangeClipboardChain(hwnd_.get(), next_); }
@@ -33,7 +34,7 @@ class OtherViewer {
  private:
   win::UniqueHwnd hwnd_;
   HWND next_ = nullptr;
-  bool rejoin_;
+  Kind kind_;
   bool busy_ = false;
 };
 

@@ -211,7 +211,7 @@ TEST_F(MonitorTest, TheWindowsOwnProcedureSeesEveryMessageFirst) {
 }
 
 TEST_F(MonitorTest, TwoViewersThatBothRejoinDoNotFeedEachOtherForEver) {
-  OtherViewer rejoiner(true);
+  OtherViewer rejoiner(OtherViewer::kRejoins);
   rejoiner.Join();
   CopyFromOtherProcess({Text(L"once")}, 500);
   const int settled = rejoiner.draws;
@@ -352,6 +352,15 @@ TEST_F(MonitorTest, AClipboardHeldByAnotherProgramIsReadOnceItIsFree) {
 }  // namespace
 
 namespace {
+
+TEST_F(MonitorTest, AViewerInFrontThatPassesNothingOnDoesNotStopTheRecording) {
+  OtherViewer swallower(OtherViewer::kPassesNothingOn);
+  swallower.Join();
+  CopyFromOtherProcess({Text(L"swallowed in the chain")}, 300);
+  CopyFromOtherProcess({Text(L"and again")}, 300);
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"swallowed in the chain", L"and again"}));
+  EXPECT_EQ(LogLines().size(), 2u) << "recorded once each, though told twice";
+}
 
 TEST_F(MonitorTest, ADeadNextViewerAndOneThatComesAndGoesStopNothing) {
   Leave();
