@@ -14,20 +14,10 @@ namespace {
 using testsupport::Form1Test;
 using testsupport::Hex;
 
-std::vector<std::string> LogLines(const std::wstring& path) {
-  std::string bytes = testsupport::ReadBytes(path);
-  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
-  std::vector<std::string> lines;
-  for (size_t start = 0, crlf; (crlf = bytes.find("\r\n", start)) != std::string::npos; start = crlf + 2) {
-    lines.push_back(bytes.substr(start, crlf - start));
-  }
-  return lines;
-}
-
 class ButtonsTest : public Form1Test {
  protected:
   void Click(HWND button) { ::SendMessageW(button, BM_CLICK, 0, 0); }
-  std::vector<std::string> Log() const { return LogLines(folder_.File(L"backups.log")); }
+  std::vector<std::string> Log() const { return testsupport::LogLines(folder_.File(L"backups.log")); }
   std::wstring RunValue() const {
     wchar_t data[512] = {};
     DWORD size = sizeof(data);

@@ -108,14 +108,7 @@ std::vector<std::wstring> MonitorTest::Rows() const {
 }
 
 std::vector<std::string> MonitorTest::LogLines() const {
-  std::string bytes = ReadBytes(folder_.File(L"backups.log"));
-  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t crlf; (crlf = bytes.find("\r\n", start)) != std::string::npos; start = crlf + 2) {
-    lines.push_back(bytes.substr(start, crlf - start));
-  }
-  return lines;
+  return testsupport::LogLines(folder_.File(L"backups.log"));
 }
 
 void MonitorTest::CopyFromOtherProcess(const std::vector<std::wstring>& items, DWORD settleMs) {

@@ -380,6 +380,16 @@ std::string ReadBytes(const std::wstring& path) {
   return out;
 }
 
+std::vector<std::string> LogLines(const std::wstring& path) {
+  std::string bytes = ReadBytes(path);
+  if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+  std::vector<std::string> lines;
+  for (size_t start = 0, crlf; (crlf = bytes.find("\r\n", start)) != std::string::npos; start = crlf + 2) {
+    lines.push_back(bytes.substr(start, crlf - start));
+  }
+  return lines;
+}
+
 bool WriteBytes(const std::wstring& path, std::string_view bytes) {
   win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD wrote = 0;

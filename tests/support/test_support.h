@@ -68,6 +68,8 @@ class TempFolder {
 };
 
 std::string ReadBytes(const std::wstring& path);
+// The lines of a log file (its UTF-8 mark left out), split at CR LF.
+std::vector<std::string> LogLines(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, std::string_view bytes);
 std::string Utf8(std::wstring_view text);
 

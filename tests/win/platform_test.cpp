@@ -48,19 +48,4 @@ TEST(Platform, ProgramFolderHasNoTrailingBackslash) {
   EXPECT_EQ(win::ExecutablePath().rfind(folder + L"\\", 0), 0u);
 }
 
-TEST(Platform, UniqueOwnerMovesAndCloses) {
-  win::UniqueHandle a(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  ASSERT_TRUE(a);
-  const HANDLE raw = a.get();
-  win::UniqueHandle b(std::move(a));
-  EXPECT_FALSE(a);
-  EXPECT_EQ(b.get(), raw);
-  b.reset();
-  EXPECT_FALSE(b);
-  DWORD flags = 0;
-  EXPECT_FALSE(::GetHandleInformation(raw, &flags)) << "the handle was closed";
-  win::UniqueFile none;
-  EXPECT_EQ(none.get(), INVALID_HANDLE_VALUE);
-}
-
 }  // namespace
