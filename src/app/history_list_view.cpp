@@ -6,6 +6,11 @@
 #include <cwchar>
 
 namespace app {
+namespace {
+
+constexpr UINT kRefreshDelayMs = 30;  // well below what the eye notices
+
+}  // namespace
 
 void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
   hwnd_ = ::CreateWindowExW(
@@ -76,13 +81,13 @@ std::optional<size_t> HistoryListView::SelectedItem() const {
   return static_cast<size_t>(i) + 1;
 }
 
-// Rows added one after another reach the control together once the thread has nothing else to
-// do (a timer's message comes last): each change of the count redraws the scroll bar, which costs
-// more than recording a clipboard change, and a burst of changes would otherwise fall behind.
+// Rows added one after another reach the control together, a moment later and never while other
+// messages wait: each change of the count redraws the scroll bar, which costs more than recording
+// a clipboard change, and a burst of changes would otherwise fall behind.
 void HistoryListView::RefreshWhenIdle() {
   if (refreshPending_) return;
   refreshPending_ = true;
-  ::SetTimer(hwnd_, reinterpret_cast<UINT_PTR>(this), 0, RefreshTimer);
+  ::SetTimer(hwnd_, reinterpret_cast<UINT_PTR>(this), kRefreshDelayMs, RefreshTimer);
 }
 
 void CALLBACK HistoryListView::RefreshTimer(HWND, UINT, UINT_PTR id, DWORD) {

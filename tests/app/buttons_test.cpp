@@ -29,7 +29,11 @@ class ButtonsTest : public Form1Test {
     return data;
   }
   void DoubleClickRow(int index) {
-    testsupport::PumpFor(20);  // what the user sees is the list as it stands
+    // What the user sees is the list as it stands, once the control has caught up with it.
+    const HWND shown = form_->ListView1.hwnd();
+    testsupport::PumpUntil([&] {
+      return static_cast<size_t>(::SendMessageW(shown, LVM_GETITEMCOUNT, 0, 0)) == form_->ListView1.Count();
+    });
     RECT r{};
     r.left = LVIR_BOUNDS;
     ::SendMessageW(form_->ListView1.hwnd(), LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
