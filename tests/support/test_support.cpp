@@ -261,11 +261,13 @@ bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args) {
   if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
     return false;
   win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  // Keep answering messages while the helper works: it notifies our viewers.
+  // Keep answering messages while the helper works: it notifies our viewers. A burst of ten thousand
+  // copies takes minutes; an hour means the helper is stuck.
+  const DWORD deadline = ::GetTickCount() + 3600 * 1000;
   for (;;) {
-    const DWORD r = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 120000, QS_ALLINPUT);
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 1000, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) break;
-    if (r != WAIT_OBJECT_0 + 1) return false;
+    if (r == WAIT_FAILED || static_cast<int>(deadline - ::GetTickCount()) <= 0) return false;
     PumpFor(0);
   }
   DWORD code = 1;
