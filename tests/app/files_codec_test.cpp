@@ -59,10 +59,4 @@ TEST(FilesCodec, RandomListsComeBackIdentical) {
   }
 }
 
-TEST(FilesCodec, OnlyTheExactTextOnIsOn) {
-  EXPECT_TRUE(app::IsSwitchOn(L"On"));
-  for (const wchar_t* off : {L"on", L"ON", L"Off", L"", L" On", L"1"})
-    EXPECT_FALSE(app::IsSwitchOn(off)) << off;
-}
-
 }  // namespace

@@ -58,13 +58,6 @@ TEST(ClipData, FileListsAreReadWithinTheirBlock) {
   }
 }
 
-TEST(ClipData, PathLinesEndEveryPathWithCrLf) {
-  EXPECT_EQ(clip::JoinPathLines({L"C:\\a", L"C:\\b c"}), L"C:\\a\r\nC:\\b c\r\n");
-  EXPECT_EQ(clip::JoinPathLines({}), L"");
-  EXPECT_EQ(clip::TrimAtNull(std::wstring(L"ab\0cd", 5)), L"ab");
-  EXPECT_EQ(clip::TrimAtNull(L"abc"), L"abc");
-}
-
 }  // namespace
 
 namespace {

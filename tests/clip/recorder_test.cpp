@@ -227,63 +227,10 @@ TEST_F(MonitorTest, TwoViewersThatBothRejoinDoNotFeedEachOtherForEver) {
 
 namespace {
 
-// A viewer on another thread that stops answering for a while whenever the clipboard changes.
-class HungViewer {
- public:
-  explicit HungViewer(DWORD hangMs) : hangMs_(hangMs) {
-    thread_.reset(::CreateThread(nullptr, 0, &HungViewer::Main, this, 0, &threadId_));
-    while (!ready_) ::Sleep(5);
-  }
-  ~HungViewer() {
-    ::PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-    // Leaving the chain talks to our window: keep answering until the thread is done.
-    const HANDLE h = thread_.get();
-    while (::MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
-      testsupport::PumpFor(0);
-    }
-  }
-
- private:
-  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
-    if (msg == WM_DRAWCLIPBOARD) {
-      auto* self = reinterpret_cast<HungViewer*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
-      if (self && self->joined_) ::Sleep(self->hangMs_);
-      return 0;
-    }
-    return ::DefWindowProcW(h, msg, w, l);
-  }
-  static DWORD WINAPI Main(void* p) {
-    static_cast<HungViewer*>(p)->Run();
-    return 0;
-  }
-  void Run() {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = Proc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"PellucidorHungViewer";
-    ::RegisterClassW(&wc);
-    HWND h = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
-                               wc.hInstance, nullptr);
-    ::SetWindowLongPtrW(h, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    HWND next = ::SetClipboardViewer(h);
-    joined_ = true;
-    ready_ = true;
-    MSG msg;
-    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
-    joined_ = false;
-    ::ChangeClipboardChain(h, next);
-    ::DestroyWindow(h);
-  }
-
-  DWORD hangMs_;
-  std::atomic<bool> ready_{false}, joined_{false};
-  DWORD threadId_ = 0;
-  win::UniqueHandle thread_;
-};
-
 TEST_F(MonitorTest, AHungNextViewerDoesNotFreezeTheWindow) {
   Leave();
-  HungViewer hung(2500);
+  testsupport::ViewerProcess hung(3000, 2500);  // stops answering for 2.5 s at every change
+  ASSERT_TRUE(hung.WaitJoined());
   Join();  // we are first, the hung viewer is next
   CopyFromOtherProcess({Text(L"not frozen")}, 0);
   const DWORD start = ::GetTickCount();

@@ -79,11 +79,13 @@ HGLOBAL SmallDib() {
 
 int g_viewerDraws = 0;
 HWND g_viewerNext = nullptr;
+DWORD g_viewerHangMs = 0;
 
 LRESULT CALLBACK ViewerProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   switch (msg) {
     case WM_DRAWCLIPBOARD:
       ++g_viewerDraws;
+      if (g_viewerHangMs) ::Sleep(g_viewerHangMs);
       if (g_viewerNext) ::SendMessageW(g_viewerNext, msg, w, l);
       return 0;
     case WM_CHANGECBCHAIN:
@@ -98,7 +100,7 @@ LRESULT CALLBACK ViewerProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
   }
 }
 
-int RunViewer(DWORD lifeMs) {
+int RunViewer(DWORD lifeMs, DWORD hangMs) {
   WNDCLASSW wc{};
   wc.lpfnWndProc = ViewerProc;
   wc.hInstance = ::GetModuleHandleW(nullptr);
@@ -108,6 +110,7 @@ int RunViewer(DWORD lifeMs) {
                              wc.hInstance, nullptr);
   g_viewerNext = ::SetClipboardViewer(h);
   g_viewerDraws = 0;  // joining announces the present content: not a change
+  g_viewerHangMs = hangMs;
   PumpFor(lifeMs);
   ::ChangeClipboardChain(h, g_viewerNext);
   PumpFor(50);
@@ -145,7 +148,9 @@ int RunUnrenderedText() {
 
 int RunHelper(int argc, wchar_t** argv) {
   if (argc > 1 && std::wstring(argv[1]) == L"--unrendered") return RunUnrenderedText();
-  if (argc > 2 && std::wstring(argv[1]) == L"--viewer") return RunViewer(std::wcstoul(argv[2], nullptr, 10));
+  if (argc > 3 && std::wstring(argv[1]) == L"--viewer") {
+    return RunViewer(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
+  }
   if (argc > 3 && std::wstring(argv[1]) == L"--burst") {
     return RunBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
   }
@@ -275,8 +280,9 @@ bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args) {
   return code == 0;
 }
 
-ViewerProcess::ViewerProcess(DWORD lifeMs) {
-  std::wstring cmd = L"\"" + SelfPath() + L"\" --viewer " + std::to_wstring(lifeMs);
+ViewerProcess::ViewerProcess(DWORD lifeMs, DWORD hangMs) {
+  std::wstring cmd =
+      L"\"" + SelfPath() + L"\" --viewer " + std::to_wstring(lifeMs) + L" " + std::to_wstring(hangMs);
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};

@@ -32,9 +32,10 @@ bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args);
 
 // A clipboard viewer in another process: joins the chain, passes every notification on and keeps
 // its link right, leaves after lifeMs. Its exit code is the number of changes it was told of.
+// With hangMs it stops answering that long whenever it is told of a change.
 class ViewerProcess {
  public:
-  explicit ViewerProcess(DWORD lifeMs);
+  explicit ViewerProcess(DWORD lifeMs, DWORD hangMs = 0);
   ~ViewerProcess();
   ViewerProcess(const ViewerProcess&) = delete;
   ViewerProcess& operator=(const ViewerProcess&) = delete;

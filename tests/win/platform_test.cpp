@@ -34,13 +34,6 @@ TEST(Platform, ViewerHearsAnotherProcessCopy) {
   ::ChangeClipboardChain(viewer.get(), next);
 }
 
-TEST(Platform, TextConversionsKeepEveryCharacter) {
-  const std::wstring text = L"caf\u00E9 \u65E5\u672C \U0001F600";
-  EXPECT_EQ(win::BytesToWide(win::WideToBytes(text, win::kUtf8CodePage), win::kUtf8CodePage), text);
-  EXPECT_EQ(win::WideToBytes(L"caf\u00E9", win::kAnsiCodePage), "caf\xE9");
-  EXPECT_EQ(win::WideToBytes(L"", win::kUtf8CodePage), "");
-}
-
 TEST(Platform, ProgramFolderHasNoTrailingBackslash) {
   const std::wstring folder = win::ProgramFolder();
   ASSERT_FALSE(folder.empty());
