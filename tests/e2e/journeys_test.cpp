@@ -109,8 +109,11 @@ TEST_F(Journey, AHugeTextIsRecordedOnceAndKept) {
   {
     Pellucidor p(folder_.path());
     ASSERT_TRUE(p.Start());
+    e2e::AnswerProbe probe(p.hwnd());
     ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"big=" + std::to_wstring(chars)}));
     ASSERT_TRUE(p.WaitForRows(1, 60000));
+    std::printf("text of %zu characters: recorded; the window's longest silence %.0f ms\n", chars,
+                probe.LongestMs());
     DWORD_PTR ignored = 0;
     EXPECT_TRUE(::SendMessageTimeoutW(p.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &ignored))
         << "still answering";
@@ -136,10 +139,12 @@ TEST_F(Journey, BurstsOfCopiesAreRecordedInOrderOnce) {
   for (unsigned spacing : {25u, 10u, 1u, 0u}) {
     SCOPED_TRACE(spacing);
     p.Click(kClear);
+    e2e::AnswerProbe probe(p.hwnd());
     ASSERT_TRUE(testsupport::BurstFromOtherProcess(count, spacing));
     ::Sleep(1500);
     const auto texts = p.Texts();
-    std::printf("burst of %u copies %u ms apart: %zu recorded\n", count, spacing, texts.size());
+    std::printf("burst of %u copies %u ms apart: %zu recorded; the window's longest silence %.0f ms\n", count,
+                spacing, texts.size(), probe.LongestMs());
     // Once each, and always the last one.
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(std::set<std::wstring>(texts.begin(), texts.end()).size(), texts.size());

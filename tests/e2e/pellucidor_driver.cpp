@@ -53,6 +53,35 @@ BOOL CALLBACK FindProc(HWND h, LPARAM l) {
 
 }  // namespace
 
+AnswerProbe::AnswerProbe(HWND window) : window_(window) {
+  thread_.reset(::CreateThread(nullptr, 0, &AnswerProbe::Run, this, 0, nullptr));
+}
+
+AnswerProbe::~AnswerProbe() {
+  ::InterlockedExchange(&stop_, 1);
+  ::WaitForSingleObject(thread_.get(), 10000);
+}
+
+double AnswerProbe::LongestMs() {
+  return ::InterlockedCompareExchange(&longestUs_, 0, 0) / 1000.0;
+}
+
+DWORD WINAPI AnswerProbe::Run(void* p) {
+  auto* self = static_cast<AnswerProbe*>(p);
+  LARGE_INTEGER freq, t0, t1;
+  ::QueryPerformanceFrequency(&freq);
+  while (!::InterlockedCompareExchange(&self->stop_, 0, 0)) {
+    ::QueryPerformanceCounter(&t0);
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(self->window_, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) break;
+    ::QueryPerformanceCounter(&t1);
+    const LONG us = static_cast<LONG>((t1.QuadPart - t0.QuadPart) * 1000000 / freq.QuadPart);
+    if (us > self->longestUs_) ::InterlockedExchange(&self->longestUs_, us);
+    ::Sleep(5);
+  }
+  return 0;
+}
+
 HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
   FindData d{pid, className, nullptr};
   ::EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));

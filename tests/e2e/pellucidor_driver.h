@@ -52,6 +52,24 @@ class Pellucidor {
   HWND hwnd_ = nullptr;
 };
 
+// Measures how long a window takes to answer, from another thread, for as long as it lives: the
+// longest wait is the longest time the window did not answer.
+class AnswerProbe {
+ public:
+  explicit AnswerProbe(HWND window);
+  ~AnswerProbe();
+  AnswerProbe(const AnswerProbe&) = delete;
+  AnswerProbe& operator=(const AnswerProbe&) = delete;
+  double LongestMs();
+
+ private:
+  static DWORD WINAPI Run(void* self);
+  HWND window_;
+  volatile LONG stop_ = 0;
+  volatile LONG longestUs_ = 0;
+  win::UniqueHandle thread_;
+};
+
 // Finds the top-level window of a class that belongs to a process.
 HWND FindProcessWindow(DWORD pid, const wchar_t* className);
 
