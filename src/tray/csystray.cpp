@@ -149,29 +149,17 @@ void cSysTray::ReAddAfterShellRestart() {
 }
 
 void cSysTray::RaiseMouseEvent(uint32_t MouseMessage, int32_t& Id) {
-  int16_t button = 0;
-  switch (MouseMessage) {
-    case WM_MOUSEMOVE:
-      if (MouseMove) MouseMove(Id);
-      return;
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN:
-      button = MouseMessage == WM_LBUTTONDOWN ? 1 : 2;
-      if (MouseDown) MouseDown(button, Id);
-      return;
-    case WM_LBUTTONUP:
-    case WM_RBUTTONUP:
-      button = MouseMessage == WM_LBUTTONUP ? 1 : 2;
-      if (MouseUp) MouseUp(button, Id);
-      return;
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDBLCLK:
-      button = MouseMessage == WM_LBUTTONDBLCLK ? 1 : 2;
-      if (MouseDblClick) MouseDblClick(button, Id);
-      return;
-    default:
-      return;
+  if (MouseMessage == WM_MOUSEMOVE) {
+    if (MouseMove) MouseMove(Id);
+    return;
   }
+  // Left button 0x0201-0x0203, right button 0x0204-0x0206: down, up, double-click each. The middle
+  // button and everything else raise nothing.
+  if (MouseMessage < WM_LBUTTONDOWN || MouseMessage > WM_RBUTTONDBLCLK) return;
+  int16_t button = MouseMessage <= WM_LBUTTONDBLCLK ? 1 : 2;
+  const std::function<void(int16_t&, int32_t&)>* events[] = {&MouseDown, &MouseUp, &MouseDblClick};
+  const auto& event = *events[(MouseMessage - WM_LBUTTONDOWN) % 3];
+  if (event) event(button, Id);
 }
 
 void cSysTray::InitProperties() {

@@ -197,24 +197,18 @@ TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {
 TEST_F(Journey, MinimiseHidesToTheTrayAndADoubleClickBringsItBack) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
-  ::ShowWindow(p.hwnd(), SW_MINIMIZE);
-  ::Sleep(100);
-  EXPECT_FALSE(::IsWindowVisible(p.hwnd()));
+  EXPECT_TRUE(p.MinimiseToTray());
   ::SendMessageW(p.TrayWindow(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
   EXPECT_FALSE(::IsIconic(p.hwnd()));
-  ::ShowWindow(p.hwnd(), SW_MINIMIZE);
-  ::Sleep(300);
-  EXPECT_FALSE(::IsWindowVisible(p.hwnd())) << "and the next minimise hides it again" << ::IsIconic(p.hwnd());
+  EXPECT_TRUE(p.MinimiseToTray()) << "and the next minimise hides it again";
   EXPECT_EQ(p.Close(), 0u);
 }
 
 TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
   Pellucidor first(folder_.path());
   ASSERT_TRUE(first.Start());
-  ::ShowWindow(first.hwnd(), SW_MINIMIZE);
-  ::Sleep(100);
-  ASSERT_FALSE(::IsWindowVisible(first.hwnd()));
+  ASSERT_TRUE(first.MinimiseToTray());
 
   Pellucidor second(folder_.path());
   EXPECT_FALSE(second.Start()) << "the second copy opens no window of its own";
@@ -235,28 +229,14 @@ TEST_F(Journey, WithStartInTrayOnlyTheTrayIconShows) {
   (void)kViewLog;
 }
 
-}  // namespace
-
-namespace {
-
-// Starts a program of the Linux side: Wine starts native executables too, though it gives no
-// handle to wait on for them. Its output must go elsewhere: xclip stays behind to serve the
-// selection, and would otherwise hold the test's output open.
-bool StartLinuxCommand(const std::wstring& commandLine) {
-  std::wstring cmd = commandLine;
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  return ::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi) !=
-         FALSE;
-}
-
 TEST_F(Journey, CopiesOnTheLinuxDesktopAreRecordedToo) {
   if (::GetFileAttributesW(L"Z:\\usr\\bin\\xclip") == INVALID_FILE_ATTRIBUTES)
     GTEST_SKIP() << "not under Wine";
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
-  ASSERT_TRUE(StartLinuxCommand(
+  // Wine starts Linux programs too, with no handle to wait on. xclip stays behind to serve the
+  // selection: its output must go elsewhere, or it would hold the test's output open.
+  ASSERT_TRUE(testsupport::StartProcess(
       L"Z:\\bin\\sh -c \"printf 'from X11' | /usr/bin/xclip -selection clipboard >/dev/null 2>&1\""));
   ASSERT_TRUE(p.WaitForRows(1, 8000));
   ::Sleep(300);

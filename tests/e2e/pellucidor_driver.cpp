@@ -101,16 +101,8 @@ Pellucidor::~Pellucidor() {
 }
 
 bool Pellucidor::Start() {
-  std::wstring cmd = L"\"" + exe_ + L"\"";
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return false;
-  process_.reset(pi.hProcess);
-  win::UniqueHandle thread(pi.hThread);
-  pid_ = pi.dwProcessId;
   hwnd_ = nullptr;
+  if (!testsupport::StartProcess(L"\"" + exe_ + L"\"", &process_, &pid_)) return false;
   for (int i = 0; i < 200 && !hwnd_; ++i) {
     hwnd_ = FindProcessWindow(pid_, app::kFormClass);
     if (!hwnd_) {
@@ -144,6 +136,12 @@ void Pellucidor::Kill() {
 
 bool Pellucidor::Running() const {
   return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
+}
+
+bool Pellucidor::MinimiseToTray() const {
+  ::ShowWindow(hwnd_, SW_MINIMIZE);
+  for (int i = 0; i < 100 && ::IsWindowVisible(hwnd_); ++i) ::Sleep(10);
+  return !::IsWindowVisible(hwnd_);
 }
 
 HWND Pellucidor::TrayWindow() const {

@@ -41,6 +41,8 @@ class Pellucidor {
   std::vector<std::wstring> Texts() const;
   void SelectRow(int index) const;
   void DoubleClickRow(int index) const;
+  // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
+  bool MinimiseToTray() const;
   void Click(int buttonId) const { ::SendMessageW(Control(buttonId), BM_CLICK, 0, 0); }
   // Waits until the list holds n rows.
   bool WaitForRows(size_t n, DWORD timeoutMs = 5000) const;

@@ -118,15 +118,18 @@ int RunViewer(DWORD lifeMs, DWORD hangMs) {
   return g_viewerDraws;
 }
 
+bool OpenClipboardPatiently(HWND owner = nullptr) {
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    if (::OpenClipboard(owner)) return true;
+    ::Sleep(2);
+  }
+  return false;
+}
+
 // Distinct texts "burst 1", "burst 2", ... one clipboard change each, spacingMs apart.
 int RunBurst(unsigned count, unsigned spacingMs) {
   for (unsigned i = 1; i <= count; ++i) {
-    bool open = false;
-    for (int attempt = 0; attempt < 500 && !open; ++attempt) {
-      open = ::OpenClipboard(nullptr);
-      if (!open) ::Sleep(1);
-    }
-    if (!open) return 3;
+    if (!OpenClipboardPatiently()) return 3;
     ::EmptyClipboard();
     ::SetClipboardData(CF_UNICODETEXT, TextBlock(L"burst " + std::to_wstring(i)));
     ::CloseClipboard();
@@ -138,7 +141,7 @@ int RunBurst(unsigned count, unsigned spacingMs) {
 // Offers text that it never renders, then ends.
 int RunUnrenderedText() {
   HWND owner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
-  if (!::OpenClipboard(owner)) return 3;
+  if (!OpenClipboardPatiently(owner)) return 3;
   ::EmptyClipboard();
   ::SetClipboardData(CF_UNICODETEXT, nullptr);
   ::CloseClipboard();
@@ -154,12 +157,7 @@ int RunHelper(int argc, wchar_t** argv) {
   if (argc > 3 && std::wstring(argv[1]) == L"--burst") {
     return RunBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
   }
-  bool open = false;
-  for (int i = 0; i < 50 && !open; ++i) {
-    open = ::OpenClipboard(nullptr);
-    if (!open) ::Sleep(20);
-  }
-  if (!open) return 3;
+  if (!OpenClipboardPatiently()) return 3;
   ::EmptyClipboard();
   DWORD hold = 0;
   for (int i = 2; i < argc; ++i) {
@@ -257,46 +255,49 @@ bool BurstFromOtherProcess(unsigned count, unsigned spacingMs) {
   return RunSelf(L"--burst", {std::to_wstring(count), std::to_wstring(spacingMs)});
 }
 
-bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args) {
-  std::wstring cmd = L"\"" + SelfPath() + L"\" " + mode;
-  for (const auto& i : args) cmd += L" " + i;
+bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* pid) {
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi)) {
     return false;
-  win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  }
+  win::UniqueHandle thread(pi.hThread);
+  win::UniqueHandle owned(pi.hProcess);
+  if (process) *process = std::move(owned);
+  if (pid) *pid = pi.dwProcessId;
+  return true;
+}
+
+bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args) {
+  std::wstring cmd = L"\"" + SelfPath() + L"\" " + mode;
+  for (const auto& i : args) cmd += L" " + i;
+  win::UniqueHandle process;
+  if (!StartProcess(cmd, &process)) return false;
   // Keep answering messages while the helper works: it notifies our viewers. A burst of ten thousand
   // copies takes minutes; an hour means the helper is stuck.
   const DWORD deadline = ::GetTickCount() + 3600 * 1000;
   for (;;) {
-    const DWORD r = ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 1000, QS_ALLINPUT);
+    const HANDLE h = process.get();
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &h, FALSE, 1000, QS_ALLINPUT);
     if (r == WAIT_OBJECT_0) break;
     if (r == WAIT_FAILED || static_cast<int>(deadline - ::GetTickCount()) <= 0) return false;
     PumpFor(0);
   }
   DWORD code = 1;
-  ::GetExitCodeProcess(pi.hProcess, &code);
+  ::GetExitCodeProcess(process.get(), &code);
   return code == 0;
 }
 
 ViewerProcess::ViewerProcess(DWORD lifeMs, DWORD hangMs) {
-  std::wstring cmd =
-      L"\"" + SelfPath() + L"\" --viewer " + std::to_wstring(lifeMs) + L" " + std::to_wstring(hangMs);
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    ::CloseHandle(pi.hThread);
-    process_ = pi.hProcess;
-  }
+  (void)StartProcess(
+      L"\"" + SelfPath() + L"\" --viewer " + std::to_wstring(lifeMs) + L" " + std::to_wstring(hangMs),
+      &process_);
 }
 
 ViewerProcess::~ViewerProcess() {
-  if (process_) {
-    (void)WaitEnd();
-    ::CloseHandle(process_);
-  }
+  if (process_) (void)WaitEnd();
 }
 
 bool ViewerProcess::WaitJoined() {
@@ -308,9 +309,10 @@ bool ViewerProcess::WaitJoined() {
 }
 
 int ViewerProcess::WaitEnd() {
-  if (!PumpUntil([this] { return ::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0; }, 20000)) return -1;
+  if (!PumpUntil([this] { return ::WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }, 20000))
+    return -1;
   DWORD code = 0;
-  ::GetExitCodeProcess(process_, &code);
+  ::GetExitCodeProcess(process_.get(), &code);
   return static_cast<int>(code);
 }
 

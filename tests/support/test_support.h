@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "win/unique.h"
+
 namespace testsupport {
 
 void ParseArguments(int argc, wchar_t** argv);
@@ -27,6 +29,8 @@ std::wstring SelfPath();
 bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items);
 // Texts "burst 1" to "burst <count>" put on the clipboard by another process, spacingMs apart.
 bool BurstFromOtherProcess(unsigned count, unsigned spacingMs);
+// Starts a command line; its process handle and id go where asked.
+bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
 // Runs this program again in a helper mode and waits for it, answering messages meanwhile.
 bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args);
 
@@ -45,7 +49,7 @@ class ViewerProcess {
   int WaitEnd();
 
  private:
-  HANDLE process_ = nullptr;
+  win::UniqueHandle process_;
 };
 std::wstring Hex(std::wstring_view text);
 std::wstring HexBytes(std::string_view bytes);
