@@ -21,6 +21,10 @@ HWND g_form = nullptr;
 app::HistoryListView* g_list = nullptr;
 DWORD g_lastSequence = 0;
 bool g_haveSequence = false;
+// True while the recorder's loop runs; it records every change announced meanwhile itself.
+bool g_recording = false;
+// Set when newer content is announced while recording; the message passes then end at once.
+bool g_changeWaiting = false;
 
 constexpr UINT kChainTimeoutMs = 500;
 // A clipboard that another program keeps open is read again a little later, for about two seconds.
@@ -41,11 +45,24 @@ bool IsNewContent() {
   return true;
 }
 
+// Both announcements of a change come here. One that comes while a change is recorded is not
+// recorded where it comes, in a message pass of the recorder, but the pass ends at once and the
+// recorder's loop takes it: in a burst the next copy could replace it before a long pass is over,
+// and recording in the pass would nest one call in another for as long as the burst lasts.
+void OnClipboardNotice() {
+  if (!CaptureEnabled) return;
+  if (CaptureBusy || g_recording) {
+    if (g_haveSequence && ::GetClipboardSequenceNumber() != g_lastSequence) g_changeWaiting = true;
+    return;
+  }
+  if (IsNewContent()) RecordClipboardChange();
+}
+
 void CALLBACK RetryRecording(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   ::KillTimer(hwnd, id);
   // Newer content brings its own notification; this retry was for content that is gone.
   if (::GetClipboardSequenceNumber() != g_retrySequence || !CaptureEnabled) return;
-  if (CaptureBusy) {
+  if (CaptureBusy || g_recording) {
     (void)::SetTimer(hwnd, kRetryTimer, kRetryDelayMs, RetryRecording);
     return;
   }
@@ -112,13 +129,13 @@ LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
       SendToNextViewer(hWnd, msg, wParam, lParam);
       break;
     case WM_DRAWCLIPBOARD:
-      if (!CaptureBusy && CaptureEnabled && IsNewContent()) RecordClipboardChange();
+      OnClipboardNotice();
       SendToNextViewer(hWnd, msg, wParam, lParam);  // read only now: recording may have re-joined
       break;
     case WM_CLIPBOARDUPDATE:
       // The same change told a second way, which no other program can hold back: a viewer that
       // has put itself in front of us and passes nothing on cannot stop the recording.
-      if (!CaptureBusy && CaptureEnabled && IsNewContent()) RecordClipboardChange();
+      OnClipboardNotice();
       break;
     default:
       break;
@@ -132,7 +149,7 @@ void RejoinViewerChain() {
   UnhookWindow(g_form);
   HookWindow(g_form);
   NextViewerWnd = ::SetClipboardViewer(g_form);
-  win::DoEvents();
+  win::DoEvents(&g_changeWaiting);
 }
 
 int ReadFormatMask() {
@@ -145,15 +162,19 @@ int ReadFormatMask() {
 }
 
 void RecordClipboardChange() {
-  // A change whose notification came while this one was being recorded was passed over; the
-  // last of a quick burst would be lost for good, so it is recorded here.
+  // A change whose notification came while this one was being recorded was passed over; it is
+  // recorded here, or the last of a quick burst would be lost for good.
+  const bool outer = !g_recording;
+  g_recording = true;
   do {
     RecordOneChange();
   } while (CaptureEnabled && !CaptureBusy && IsNewContent());
+  if (outer) g_recording = false;
 }
 
 void RecordOneChange() {
   CaptureBusy = true;
+  g_changeWaiting = false;
   int mask = ReadFormatMask();
   if (mask == 0 && clip::GetFormat(clip::kFileList)) {
     FileListToText();
@@ -178,7 +199,7 @@ void RecordOneChange() {
   }
   RejoinViewerChain();
   CaptureBusy = false;
-  win::DoEvents();
+  win::DoEvents(&g_changeWaiting);
 }
 
 bool IsAlreadyListed(std::wstring_view text) {

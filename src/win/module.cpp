@@ -25,9 +25,18 @@ std::wstring ProgramFolder() {
   return path;
 }
 
-void DoEvents() {
+void DoEvents(const bool* stopWhen) {
+  const auto stopped = [stopWhen] { return stopWhen && *stopWhen; };
   MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+  if (stopped()) {
+    // Messages other threads send still get their answer: the window must not seem hung.
+    (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    return;
+  }
+  // Looking first answers the messages other threads send, which may set the stop; only then is a
+  // waiting message taken.
+  while (!stopped() && ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE) && !stopped() &&
+         ::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       // Leave the quit for the main loop.
       ::PostQuitMessage(static_cast<int>(msg.wParam));

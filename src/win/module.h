@@ -11,7 +11,8 @@ std::wstring ExecutablePath();
 // The executable's folder, without a trailing backslash except at a drive root ("C:\").
 std::wstring ProgramFolder();
 
-// Dispatches every message already waiting for this thread, then returns.
-void DoEvents();
+// Dispatches every message already waiting for this thread, then returns; sooner when a message
+// it dispatches sets *stopWhen.
+void DoEvents(const bool* stopWhen = nullptr);
 
 }  // namespace win

@@ -328,3 +328,33 @@ TEST_F(MonitorTest, ADeadNextViewerAndOneThatComesAndGoesStopNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// Copies another process makes while the recorder re-joins the chain and runs a message pass: each
+// one is recorded, though the next comes before the pass would have ended.
+LRESULT CALLBACK CopyWhenAsked(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  if (msg != WM_APP) return ::DefWindowProcW(h, msg, w, l);
+  const auto* text = reinterpret_cast<const wchar_t*>(l);
+  win::UniqueHandle helper;
+  if (testsupport::StartProcess(L"\"" + testsupport::SelfPath() + L"\" --helper " + Text(text), &helper)) {
+    ::WaitForSingleObject(helper.get(), 10000);  // without taking messages: the pass is ours to watch
+  }
+  return 0;
+}
+
+TEST_F(MonitorTest, CopiesMadeDuringTheRecordersMessagePassAreEachRecorded) {
+  const win::UniqueHwnd copier = testsupport::WindowOfProc(L"PellucidorTestCopier", CopyWhenAsked);
+  static const wchar_t* const kDuring[] = {L"during one", L"during two"};
+  list_.onChange = [&](app::JournalOp, size_t, std::wstring_view text) {
+    if (text != L"before") return;
+    for (const wchar_t* t : kDuring) ::PostMessageW(copier.get(), WM_APP, 0, reinterpret_cast<LPARAM>(t));
+  };
+  CopyFromOtherProcess({Text(L"before")});
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return list_.Count() == 3; }, 3000));
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"before", L"during one", L"during two"}));
+  EXPECT_FALSE(mClip::CaptureBusy);
+  list_.onChange = nullptr;
+}
+
+}  // namespace

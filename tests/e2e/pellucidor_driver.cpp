@@ -77,7 +77,8 @@ DWORD WINAPI AnswerProbe::Run(void* p) {
     ::QueryPerformanceCounter(&t1);
     const LONG us = static_cast<LONG>((t1.QuadPart - t0.QuadPart) * 1000000 / freq.QuadPart);
     if (us > self->longestUs_) ::InterlockedExchange(&self->longestUs_, us);
-    ::Sleep(5);
+    // Not more often: under Wine a busier probe delays the window's clipboard notifications.
+    ::Sleep(15);
   }
   return 0;
 }

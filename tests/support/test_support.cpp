@@ -101,20 +101,14 @@ LRESULT CALLBACK ViewerProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
 }
 
 int RunViewer(DWORD lifeMs, DWORD hangMs) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = ViewerProc;
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"PellucidorTestViewerProcess";
-  ::RegisterClassW(&wc);
-  HWND h = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
-                             wc.hInstance, nullptr);
+  const win::UniqueHwnd window = WindowOfProc(L"PellucidorTestViewerProcess", ViewerProc);
+  HWND h = window.get();
   g_viewerNext = ::SetClipboardViewer(h);
   g_viewerDraws = 0;  // joining announces the present content: not a change
   g_viewerHangMs = hangMs;
   PumpFor(lifeMs);
   ::ChangeClipboardChain(h, g_viewerNext);
   PumpFor(50);
-  ::DestroyWindow(h);
   return g_viewerDraws;
 }
 
@@ -239,6 +233,16 @@ std::wstring PellucidorExe() {
   if (!path.empty() && path[0] == L'/') path = L"Z:" + path;  // a Linux path seen through Wine
   for (auto& c : path) c = c == L'/' ? L'\\' : c;
   return path;
+}
+
+win::UniqueHwnd WindowOfProc(const wchar_t* className, WNDPROC proc) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = className;
+  ::RegisterClassW(&wc);  // fails harmlessly when registered already
+  return win::UniqueHwnd(::CreateWindowExW(0, className, L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
+                                           wc.hInstance, nullptr));
 }
 
 std::wstring SelfPath() {

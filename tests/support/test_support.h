@@ -20,6 +20,8 @@ bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode);
 // The built Pellucidor.exe (end-to-end tests), as a Windows path.
 std::wstring PellucidorExe();
 std::wstring SelfPath();
+// A hidden top-level window of its own class, handled by proc.
+win::UniqueHwnd WindowOfProc(const wchar_t* className, WNDPROC proc);
 
 // Puts content on the clipboard from another process, one clipboard change for all items:
 //   text=HEX  rtf=HEX  bitmap  dib  files=HEX (names separated by '|')  mark=HEXNAME  dword=HEXNAME:VALUE

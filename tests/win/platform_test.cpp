@@ -16,13 +16,7 @@ LRESULT CALLBACK CountingViewer(HWND h, UINT msg, WPARAM w, LPARAM l) {
 }
 
 TEST(Platform, ViewerHearsAnotherProcessCopy) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = CountingViewer;
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"PlatformTestViewer";
-  ::RegisterClassW(&wc);
-  win::UniqueHwnd viewer(::CreateWindowExW(0, wc.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                           nullptr, wc.hInstance, nullptr));
+  const win::UniqueHwnd viewer = testsupport::WindowOfProc(L"PlatformTestViewer", CountingViewer);
   ASSERT_TRUE(viewer);
   HWND next = ::SetClipboardViewer(viewer.get());
   const int afterJoin = g_drawCount;
