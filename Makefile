@@ -20,16 +20,22 @@ run: build
 	tools/wine-run $(BUILD)/Pellucidor.exe
 
 # A fresh Wine prefix for every run, so no test sees what an earlier run left in the registry.
+# The full-disk cases run in an 8 MB folder mounted for the run (where root or sudo allows it).
+SMALL_DISK  := $(CURDIR)/$(BUILD)/small-disk
+
 test: build
 	@rm -rf $(TEST_PREFIX)
-	@LC_ALL=C $(SESSION) ctest --test-dir $(BUILD) --output-on-failure
+	@disk=$$(tools/small-disk up $(SMALL_DISK)); \
+	 PELLUCIDOR_SMALL_DISK=$$disk LC_ALL=C $(SESSION) ctest --test-dir $(BUILD) --output-on-failure; \
+	 rc=$$?; tools/small-disk down $(SMALL_DISK); exit $$rc
 
-# The long cases at full size: a 50 MB text copied, recorded, logged, stored and restored; bursts
-# of 10,000 copies.
+# The long cases at full size: a 50 MB text copied, recorded, logged, stored and restored; a
+# stored list of 100 MB; bursts of 10,000 copies.
 stress: build
 	@rm -rf $(TEST_PREFIX)
-	@PELLUCIDOR_HUGE_CHARS=25000000 PELLUCIDOR_BURST=10000 LC_ALL=C $(SESSION) wine $(BUILD)/tests/tests_e2e.exe \
-	  --exe=$(CURDIR)/$(BUILD)/Pellucidor.exe --gtest_filter='Journey.AHugeText*:Journey.Bursts*'
+	@PELLUCIDOR_HUGE_CHARS=25000000 PELLUCIDOR_STORED_MB=100 PELLUCIDOR_BURST=10000 LC_ALL=C $(SESSION) \
+	  wine $(BUILD)/tests/tests_e2e.exe --exe=$(CURDIR)/$(BUILD)/Pellucidor.exe \
+	  --gtest_filter='Journey.AHugeText*:Journey.AHugeStoredList*:Journey.Bursts*'
 
 screenshot: build
 	@rm -rf $(BUILD)/wineprefix-shot
@@ -49,4 +55,5 @@ icons:
 	@res/icons/make-icons
 
 clean:
+	@tools/small-disk down $(SMALL_DISK)
 	rm -rf $(BUILD)

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "app/history_list_view.h"
+#include "win/append.h"
 
 namespace app {
 namespace {
@@ -29,12 +30,6 @@ std::string ReadAll(const std::wstring& path) {
   if (!::ReadFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
   bytes.resize(got);
   return bytes;
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes) {
-  DWORD wrote = 0;
-  return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
-         wrote == bytes.size();
 }
 
 }  // namespace
@@ -64,21 +59,25 @@ bool Journal::Resume(HistoryListView& list, uint64_t storedHash) {
 
 bool Journal::Restart(uint64_t storedHash) {
   file_.reset();
+  unwritten_.clear();  // the stored list holds those changes now
   if (path_.empty()) return false;
   file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file_ && WriteAll(file_.get(), JournalHeader(storedHash));
+  return file_ && win::AppendWhole(file_.get(), JournalHeader(storedHash));
 }
 
 bool Journal::OpenForAppend() {
-  file_.reset(::CreateFileW(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
   return static_cast<bool>(file_);
 }
 
 void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
   if (!file_) return;  // no journal to keep: the list is still stored whole at close
-  (void)WriteAll(file_.get(), JournalRecord(op, position, text));
+  // A change that a full disk refuses waits, and goes out before the next one: a journal that
+  // skipped one would replay the later changes on the wrong list.
+  unwritten_ += JournalRecord(op, position, text);
+  if (win::AppendWhole(file_.get(), unwritten_)) unwritten_.clear();
 }
 
 }  // namespace app

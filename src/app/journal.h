@@ -24,13 +24,15 @@ class Journal {
   bool Resume(HistoryListView& list, uint64_t storedHash);
   // Starts an empty journal on top of the stored list with this hash.
   bool Restart(uint64_t storedHash);
-  // Appends one change; the bytes reach the file system before the call returns.
+  // Appends one change; the bytes reach the file system before the call returns, or, when the
+  // disk is full, with the first later change that finds room.
   void Append(JournalOp op, uint32_t position, std::wstring_view text);
 
  private:
   bool OpenForAppend();
   std::wstring path_;
   win::UniqueFile file_;
+  std::string unwritten_;  // whole records, in order, that the disk had no room for yet
 };
 
 }  // namespace app

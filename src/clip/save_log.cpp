@@ -2,8 +2,7 @@
 
 #include <shlobj.h>
 
-#include <algorithm>
-
+#include "win/append.h"
 #include "win/module.h"
 #include "win/text.h"
 #include "win/unique.h"
@@ -35,25 +34,16 @@ std::wstring FallbackLogPath() {
   return FallbackFolder() + L"\\" + kLogFileName;
 }
 
+// Opened for writing as well as appending, so that a line cut short by a full disk can be taken
+// back (AppendWhole writes at the end itself).
 win::UniqueFile OpenForAppend(const std::wstring& path) {
-  return win::UniqueFile(::CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+  return win::UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE | FILE_READ_DATA,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool IsNotWritableError(DWORD error) {
   return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    DWORD wrote = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 30));
-    if (!::WriteFile(file, bytes.data() + done, chunk, &wrote, nullptr) || wrote == 0) return false;
-    done += wrote;
-  }
-  return true;
 }
 
 // A log the program starts is UTF-8 with a byte order mark; a log that exists without the mark
@@ -74,7 +64,7 @@ bool AppendLine(HANDLE file, std::wstring_view line) {
   std::wstring text(line);
   text += L"\r\n";
   bytes += win::WideToBytes(text, utf8 ? win::kUtf8CodePage : win::kAnsiCodePage);
-  return WriteAll(file, bytes);
+  return win::AppendWhole(file, bytes);
 }
 
 }  // namespace

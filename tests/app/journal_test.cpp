@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "app/journal.h"
 #include "app/journal_codec.h"
 #include "form1_fixture.h"
 
@@ -59,6 +60,29 @@ TEST_F(Form1Test, ChangesOfARunThatNeverClosedComeBack) {
   Close();
   Open();
   EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"kept", L"one", L"three"})) << "replayed once only";
+}
+
+TEST(Journal, ChangesAFullDiskRefusesWaitAndGoOutInOrder) {
+  const auto disk = testsupport::SmallDisk();
+  if (!disk) GTEST_SKIP() << "no size-limited folder: mounting one needs root";
+  testsupport::TempFolder folder(*disk);
+  app::Journal journal(folder.File(L"history.journal"));
+  ASSERT_TRUE(journal.Restart(7));
+  journal.Append(JournalOp::Add, 1, L"before");
+  const std::wstring big(20000, L'b');  // more than the slack of the file's last block
+  {
+    testsupport::DiskFiller full(folder.path());
+    const size_t whole = testsupport::ReadBytes(journal.path()).size();
+    journal.Append(JournalOp::Add, 2, big);
+    journal.Append(JournalOp::Remove, 1, L"");
+    EXPECT_EQ(testsupport::ReadBytes(journal.path()).size(), whole) << "nothing half written";
+  }
+  journal.Append(JournalOp::Add, 2, L"after");
+  const app::ParsedJournal j = app::ParseJournal(testsupport::ReadBytes(journal.path()));
+  EXPECT_EQ(j.entries, (std::vector<JournalEntry>{{JournalOp::Add, 1, L"before"},
+                                                  {JournalOp::Add, 2, big},
+                                                  {JournalOp::Remove, 1, L""},
+                                                  {JournalOp::Add, 2, L"after"}}));
 }
 
 TEST_F(Form1Test, AJournalForAnotherStoredListIsNotReplayed) {
