@@ -69,9 +69,14 @@ void MonitorTest::SetUp() {
   list_.AddColumnHeader(L"Saved Clipboard Entries");
   list_.AddColumnHeader(L"Clipboard Type");
   Join();
+  probe_ = std::make_unique<AnswerProbe>(host_.get());
 }
 
 void MonitorTest::TearDown() {
+  const double silence = probe_->LongestMs();
+  probe_.reset();
+  ReportSilence("the window", silence);
+  EXPECT_LT(silence, 2000.0) << "the window froze";
   Leave();
   clip::SetLogLocationsForTesting({});
 }

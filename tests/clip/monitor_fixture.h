@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@ class MonitorTest : public testing::Test {
   win::UniqueHwnd host_;
   app::HistoryListView list_;
   bool joined_ = false;
+  std::unique_ptr<AnswerProbe> probe_;  // how long the window went without answering
 };
 
 }  // namespace testsupport

@@ -1,6 +1,10 @@
 // User journeys with the real executable.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <commctrl.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -109,11 +113,11 @@ TEST_F(Journey, AHugeTextIsRecordedOnceAndKept) {
   {
     Pellucidor p(folder_.path());
     ASSERT_TRUE(p.Start());
-    e2e::AnswerProbe probe(p.hwnd());
+    (void)p.Silence();
     ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"big=" + std::to_wstring(chars)}));
     ASSERT_TRUE(p.WaitForRows(1, 60000));
     std::printf("text of %zu characters: recorded; the window's longest silence %.0f ms\n", chars,
-                probe.LongestMs());
+                p.Silence());
     DWORD_PTR ignored = 0;
     EXPECT_TRUE(::SendMessageTimeoutW(p.hwnd(), WM_NULL, 0, 0, SMTO_NORMAL, 2000, &ignored))
         << "still answering";
@@ -139,12 +143,12 @@ TEST_F(Journey, BurstsOfCopiesAreRecordedInOrderOnce) {
   for (unsigned spacing : {25u, 10u, 1u, 0u}) {
     SCOPED_TRACE(spacing);
     p.Click(kClear);
-    e2e::AnswerProbe probe(p.hwnd());
+    (void)p.Silence();
     ASSERT_TRUE(testsupport::BurstFromOtherProcess(count, spacing));
     ::Sleep(1500);
     const auto texts = p.Texts();
     std::printf("burst of %u copies %u ms apart: %zu recorded; the window's longest silence %.0f ms\n", count,
-                spacing, texts.size(), probe.LongestMs());
+                spacing, texts.size(), p.Silence());
     // Once each, and always the last one.
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(std::set<std::wstring>(texts.begin(), texts.end()).size(), texts.size());
@@ -163,6 +167,98 @@ TEST_F(Journey, BurstsOfCopiesAreRecordedInOrderOnce) {
       EXPECT_EQ(first, texts.size()) << "first missing or out of order: burst " << first + 1;
     }
   }
+}
+
+TEST_F(Journey, AFullDiskStopsNeitherTheRecordingNorTheList) {
+  const auto disk = testsupport::SmallDisk();
+  if (!disk) GTEST_SKIP() << "no size-limited folder: mounting one needs root";
+  testsupport::TempFolder folder(*disk);  // the program's folder, so its log's too
+  const std::wstring log = folder.File(L"backups.log");
+  const std::vector<std::wstring> copies = {L"before", testsupport::BigText(20000), L"while full",
+                                            L"after"};  // 20,000 characters: more than a block's slack
+  const auto lineStarts = [&] {
+    std::vector<std::string> starts;
+    for (const std::string& line : testsupport::LogLines(log)) starts.push_back(line.substr(0, 5));
+    return starts;
+  };
+  {
+    Pellucidor p(folder.path());
+    ASSERT_TRUE(p.Start());
+    Copy(copies[0]);
+    ASSERT_TRUE(p.WaitForRows(1));
+    {
+      testsupport::DiskFiller full(folder.path());
+      ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"big=20000"}));
+      Copy(copies[2]);
+      ASSERT_TRUE(p.WaitForRows(3));
+      ::Sleep(200);
+      const std::string bytes = testsupport::ReadBytes(log);
+      EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "no line half written";
+      // What still fitted in the file's last block went in; the long line did not.
+      const auto starts = lineStarts();
+      EXPECT_EQ(std::count(starts.begin(), starts.end(), "BIG 4"), 0);
+    }
+    Copy(copies[3]);
+    ASSERT_TRUE(p.WaitForRows(4));
+    ::Sleep(200);
+    EXPECT_EQ(lineStarts().back(), "after") << "the log goes on once there is room";
+    const auto texts = p.Texts();
+    ASSERT_EQ(texts.size(), 4u);
+    EXPECT_EQ(texts[1].substr(0, 5), L"BIG 4");
+    EXPECT_EQ(texts[3], L"after");
+    EXPECT_EQ(p.Close(), 0u);
+  }
+  const auto stored = app::DecodeFiles(Stored(L"Files"));
+  EXPECT_TRUE(stored == copies) << "every entry stored at close; " << stored.size()
+                                << " stored: " << testing::PrintToString(stored).substr(0, 300);
+}
+
+TEST_F(Journey, AHugeStoredListWithOddEntriesIsReadAndStoredAgain) {
+  // `make stress` stores 100 MB; a mix of short and long entries, some of them odd.
+  const char* stress = std::getenv("PELLUCIDOR_STORED_MB");
+  const size_t bytes = (stress ? std::strtoul(stress, nullptr, 10) : 16) * 1000 * 1000;
+  std::vector<std::wstring> rows;
+  size_t chars = 0;
+  for (size_t i = 0; chars * sizeof(wchar_t) < bytes; ++i) {
+    std::wstring row = L"entry " + std::to_wstring(i);
+    if (i % 1000 == 7) row += std::wstring(20000, L'w');
+    if (i % 997 == 3) row += L"\xD800 lone";
+    chars += row.size() + 1;
+    rows.push_back(std::move(row));
+  }
+  const auto encoded = [&rows] {
+    return app::EncodeFiles(std::vector<std::wstring_view>(rows.begin(), rows.end()));
+  };
+  const std::wstring stored = encoded();
+  ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", stored));
+  {
+    Pellucidor p(folder_.path());
+    const DWORD started = ::GetTickCount();
+    ASSERT_TRUE(p.Start());
+    std::printf("a stored list of %zu MB, %zu entries: the window answered %lu ms after the start\n",
+                stored.size() * sizeof(wchar_t) / 1000000, rows.size(), ::GetTickCount() - started);
+    EXPECT_EQ(::SendMessageW(p.List(), LVM_GETITEMCOUNT, 0, 0), static_cast<LRESULT>(rows.size()));
+    Copy(L"one more");
+    ASSERT_TRUE(p.WaitForRows(rows.size() + 1, 30000));
+    EXPECT_EQ(p.Close(), 0u);
+  }
+  rows.push_back(L"one more");
+  EXPECT_TRUE(Stored(L"Files") == encoded()) << "stored again whole";
+}
+
+TEST_F(Journey, TheSessionEndingStoresWhatWasNotStoredYet) {
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  Copy(L"copied just before the log-off");
+  ASSERT_TRUE(p.WaitForRows(1));
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(
+      ::SendMessageTimeoutW(p.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+  EXPECT_TRUE(answer) << "the session may end";
+  ASSERT_TRUE(
+      ::SendMessageTimeoutW(p.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 15000, &answer));
+  EXPECT_EQ(Stored(L"Files"), L"copied just before the log-off;");
+  p.Kill();  // as the system would, the session being over
 }
 
 TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {

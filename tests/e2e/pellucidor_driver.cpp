@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/form1.h"
 #include "support/test_support.h"
 
@@ -53,36 +55,6 @@ BOOL CALLBACK FindProc(HWND h, LPARAM l) {
 
 }  // namespace
 
-AnswerProbe::AnswerProbe(HWND window) : window_(window) {
-  thread_.reset(::CreateThread(nullptr, 0, &AnswerProbe::Run, this, 0, nullptr));
-}
-
-AnswerProbe::~AnswerProbe() {
-  ::InterlockedExchange(&stop_, 1);
-  ::WaitForSingleObject(thread_.get(), 10000);
-}
-
-double AnswerProbe::LongestMs() {
-  return ::InterlockedCompareExchange(&longestUs_, 0, 0) / 1000.0;
-}
-
-DWORD WINAPI AnswerProbe::Run(void* p) {
-  auto* self = static_cast<AnswerProbe*>(p);
-  LARGE_INTEGER freq, t0, t1;
-  ::QueryPerformanceFrequency(&freq);
-  while (!::InterlockedCompareExchange(&self->stop_, 0, 0)) {
-    ::QueryPerformanceCounter(&t0);
-    DWORD_PTR ignored = 0;
-    if (!::SendMessageTimeoutW(self->window_, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) break;
-    ::QueryPerformanceCounter(&t1);
-    const LONG us = static_cast<LONG>((t1.QuadPart - t0.QuadPart) * 1000000 / freq.QuadPart);
-    if (us > self->longestUs_) ::InterlockedExchange(&self->longestUs_, us);
-    // Not more often: under Wine a busier probe delays the window's clipboard notifications.
-    ::Sleep(15);
-  }
-  return 0;
-}
-
 HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
   FindData d{pid, className, nullptr};
   ::EnumWindows(FindProc, reinterpret_cast<LPARAM>(&d));
@@ -115,11 +87,28 @@ bool Pellucidor::Start() {
   // messages, so an answer to a sent message means it is ready.
   for (int i = 0; i < 200 && ::GetClipboardViewer() != hwnd_; ++i) ::Sleep(25);
   DWORD_PTR ignored = 0;
-  return ::SendMessageTimeoutW(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored) != 0;
+  if (!::SendMessageTimeoutW(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) return false;
+  probe_ = std::make_unique<testsupport::AnswerProbe>(hwnd_);
+  return true;
+}
+
+double Pellucidor::Silence() {
+  const double ms = probe_ ? probe_->TakeLongestMs() : 0;
+  longestSilenceMs_ = std::max(longestSilenceMs_, ms);
+  return ms;
+}
+
+void Pellucidor::ReportSilence() {
+  if (!probe_) return;
+  (void)Silence();
+  testsupport::ReportSilence("the program's window", longestSilenceMs_);
+  probe_.reset();
+  longestSilenceMs_ = 0;
 }
 
 DWORD Pellucidor::Close() {
   if (!process_) return 0;
+  ReportSilence();
   ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
   ::WaitForSingleObject(process_.get(), 15000);
   DWORD code = STILL_ACTIVE;
@@ -130,6 +119,7 @@ DWORD Pellucidor::Close() {
 
 void Pellucidor::Kill() {
   if (!process_) return;
+  ReportSilence();
   ::TerminateProcess(process_.get(), 99);
   ::WaitForSingleObject(process_.get(), 5000);
   process_.reset();

@@ -4,10 +4,12 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/test_support.h"
 #include "win/unique.h"
 
 namespace e2e {
@@ -44,32 +46,20 @@ class Pellucidor {
   // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
   bool MinimiseToTray() const;
   void Click(int buttonId) const { ::SendMessageW(Control(buttonId), BM_CLICK, 0, 0); }
+  // The longest time the window went without answering since the last call (or the start).
+  double Silence();
   // Waits until the list holds n rows.
   bool WaitForRows(size_t n, DWORD timeoutMs = 5000) const;
 
  private:
   std::wstring exe_;
+  void ReportSilence();
   win::UniqueHandle process_;
   DWORD pid_ = 0;
   HWND hwnd_ = nullptr;
-};
-
-// Measures how long a window takes to answer, from another thread, for as long as it lives: the
-// longest wait is the longest time the window did not answer.
-class AnswerProbe {
- public:
-  explicit AnswerProbe(HWND window);
-  ~AnswerProbe();
-  AnswerProbe(const AnswerProbe&) = delete;
-  AnswerProbe& operator=(const AnswerProbe&) = delete;
-  double LongestMs();
-
- private:
-  static DWORD WINAPI Run(void* self);
-  HWND window_;
-  volatile LONG stop_ = 0;
-  volatile LONG longestUs_ = 0;
-  win::UniqueHandle thread_;
+  // Watches the window from the moment it is ready until it is closed or killed.
+  std::unique_ptr<testsupport::AnswerProbe> probe_;
+  double longestSilenceMs_ = 0;
 };
 
 // Finds the top-level window of a class that belongs to a process.

@@ -1,8 +1,13 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -191,12 +196,7 @@ int RunHelper(int argc, wchar_t** argv) {
       }
       ::SetClipboardData(format, h);
     } else if (key == L"big") {
-      const size_t n = std::wcstoul(value.c_str(), nullptr, 10);
-      std::wstring t = L"BIG ";
-      t.reserve(n);
-      while (t.size() < n) t += L"0123456789abcdef"[t.size() % 16];
-      t.resize(n);
-      ::SetClipboardData(CF_UNICODETEXT, TextBlock(t));
+      ::SetClipboardData(CF_UNICODETEXT, TextBlock(BigText(std::wcstoul(value.c_str(), nullptr, 10))));
     } else if (key == L"hold") {
       hold = std::wcstoul(value.c_str(), nullptr, 10);
     }
@@ -373,6 +373,13 @@ TempFolder::TempFolder() {
   }
 }
 
+TempFolder::TempFolder(const std::wstring& base) {
+  static int counter = 0;
+  do {
+    path_ = base + L"\\t" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+  } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
+}
+
 TempFolder::~TempFolder() {
   std::wstring from = path_;
   from.push_back(L'\0');
@@ -381,6 +388,83 @@ TempFolder::~TempFolder() {
   op.pFrom = from.c_str();
   op.fFlags = FOF_NO_UI;
   (void)::SHFileOperationW(&op);
+}
+
+AnswerProbe::AnswerProbe(HWND window) : window_(window) {
+  thread_.reset(::CreateThread(nullptr, 0, &AnswerProbe::Run, this, 0, nullptr));
+}
+
+AnswerProbe::~AnswerProbe() {
+  ::InterlockedExchange(&stop_, 1);
+  // The window may be this thread's: answer the probe's last message while waiting for it.
+  const HANDLE thread = thread_.get();
+  MSG msg;
+  while (::MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+    (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+double AnswerProbe::LongestMs() {
+  return ::InterlockedCompareExchange(&longestUs_, 0, 0) / 1000.0;
+}
+
+double AnswerProbe::TakeLongestMs() {
+  return ::InterlockedExchange(&longestUs_, 0) / 1000.0;
+}
+
+DWORD WINAPI AnswerProbe::Run(void* p) {
+  auto* self = static_cast<AnswerProbe*>(p);
+  LARGE_INTEGER freq, t0, t1;
+  ::QueryPerformanceFrequency(&freq);
+  while (!::InterlockedCompareExchange(&self->stop_, 0, 0)) {
+    ::QueryPerformanceCounter(&t0);
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(self->window_, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored)) break;
+    ::QueryPerformanceCounter(&t1);
+    const LONG us = static_cast<LONG>((t1.QuadPart - t0.QuadPart) * 1000000 / freq.QuadPart);
+    if (us > self->longestUs_) ::InterlockedExchange(&self->longestUs_, us);
+    // Not more often: under Wine a busier probe delays the window's clipboard notifications.
+    ::Sleep(15);
+  }
+  return 0;
+}
+
+void ReportSilence(const char* window, double ms) {
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::printf("[ silence  ] %s.%s: %s answered within %.0f ms throughout\n",
+              test ? test->test_suite_name() : "", test ? test->name() : "", window, ms);
+}
+
+std::wstring BigText(size_t n) {
+  std::wstring t = L"BIG ";
+  t.reserve(n);
+  while (t.size() < n) t += L"0123456789abcdef"[t.size() % 16];
+  t.resize(n);
+  return t;
+}
+
+std::optional<std::wstring> SmallDisk() {
+  const char* unix = std::getenv("PELLUCIDOR_SMALL_DISK");
+  if (!unix || !*unix) return std::nullopt;
+  std::wstring path = L"Z:" + win::BytesToWide(unix, CP_UTF8);  // Wine's drive for the Unix root
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::nullopt;
+  return path;
+}
+
+DiskFiller::DiskFiller(const std::wstring& folder) : path_(folder + L"\\filler.bin") {
+  win::UniqueFile f(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  const std::string chunk(64 * 1024, 'f');
+  for (DWORD size = static_cast<DWORD>(chunk.size()); f && size > 0; size /= 2) {
+    DWORD wrote = 0;
+    while (::WriteFile(f.get(), chunk.data(), size, &wrote, nullptr) && wrote == size) {
+    }
+  }
+}
+
+DiskFiller::~DiskFiller() {
+  ::DeleteFileW(path_.c_str());
 }
 
 std::string ReadBytes(const std::wstring& path) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,11 +65,55 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 class TempFolder {
  public:
   TempFolder();
+  // A folder inside base (which ends without a backslash).
+  explicit TempFolder(const std::wstring& base);
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::wstring& path() const { return path_; }
   std::wstring File(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
+
+ private:
+  std::wstring path_;
+};
+
+// Measures how long a window takes to answer, from another thread, for as long as it lives: the
+// longest wait is the longest time the window did not answer.
+class AnswerProbe {
+ public:
+  explicit AnswerProbe(HWND window);
+  ~AnswerProbe();
+  AnswerProbe(const AnswerProbe&) = delete;
+  AnswerProbe& operator=(const AnswerProbe&) = delete;
+  double LongestMs();
+  // The longest so far, then starts measuring afresh.
+  double TakeLongestMs();
+
+ private:
+  static DWORD WINAPI Run(void* self);
+  HWND window_;
+  volatile LONG stop_ = 0;
+  volatile LONG longestUs_ = 0;
+  win::UniqueHandle thread_;
+};
+
+// Prints, for the test that runs, the longest time a window did not answer.
+void ReportSilence(const char* window, double ms);
+
+// The text that the helper's "big=n" puts on the clipboard: n characters starting "BIG 4567".
+std::wstring BigText(size_t n);
+
+// The size-limited folder that `make test` mounts for the full-disk cases (8 MB), as a Windows
+// path; nullopt where it could not be mounted.
+std::optional<std::wstring> SmallDisk();
+
+// Fills the disk that holds a folder to the last byte while it lives.
+class DiskFiller {
+ public:
+  explicit DiskFiller(const std::wstring& folder);
+  ~DiskFiller();
+  DiskFiller(const DiskFiller&) = delete;
+  DiskFiller& operator=(const DiskFiller&) = delete;
 
  private:
   std::wstring path_;
