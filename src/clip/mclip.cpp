@@ -27,6 +27,7 @@ bool g_recording = false;
 bool g_changeWaiting = false;
 
 constexpr UINT kChainTimeoutMs = 500;
+constexpr DWORD kLongestWithoutFullPassMs = 200;
 // A clipboard that another program keeps open is read again a little later, for about two seconds.
 constexpr UINT_PTR kRetryTimer = 0x5043;
 constexpr UINT kRetryDelayMs = 100;
@@ -166,8 +167,20 @@ void RecordClipboardChange() {
   // recorded here, or the last of a quick burst would be lost for good.
   const bool outer = !g_recording;
   g_recording = true;
+  DWORD lastFullPass = ::GetTickCount();
   do {
     RecordOneChange();
+    // The loop takes the newest content itself: the announcements of what it has seen would pile
+    // up in a quick burst and keep the window busy long after it.
+    MSG msg;
+    while (::PeekMessageW(&msg, g_form, WM_CLIPBOARDUPDATE, WM_CLIPBOARDUPDATE, PM_REMOVE)) {
+    }
+    // Passes end early while changes keep coming; now and then one runs whole, so that the window
+    // still paints and takes input during a long burst.
+    if (::GetTickCount() - lastFullPass >= kLongestWithoutFullPassMs) {
+      win::DoEvents();
+      lastFullPass = ::GetTickCount();
+    }
   } while (CaptureEnabled && !CaptureBusy && IsNewContent());
   if (outer) g_recording = false;
 }

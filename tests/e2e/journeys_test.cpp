@@ -137,35 +137,47 @@ TEST_F(Journey, AHugeTextIsRecordedOnceAndKept) {
 
 TEST_F(Journey, BurstsOfCopiesAreRecordedInOrderOnce) {
   const char* stress = std::getenv("PELLUCIDOR_BURST");
-  const unsigned count = stress ? static_cast<unsigned>(std::strtoul(stress, nullptr, 10)) : 300;
+  // Spaced bursts take seconds per hundred copies; one with no pause is ten thousand copies in a
+  // few seconds, enough to pile up ten thousand announcements.
+  const auto copies = [stress](unsigned spacing) -> unsigned {
+    return stress ? static_cast<unsigned>(std::strtoul(stress, nullptr, 10)) : spacing ? 300 : 10000;
+  };
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
-  for (unsigned spacing : {25u, 10u, 1u, 0u}) {
-    SCOPED_TRACE(spacing);
+  unsigned count = 0;
+  const auto burst = [&](unsigned spacing) {
+    count = copies(spacing);
     p.Click(kClear);
     (void)p.Silence();
-    ASSERT_TRUE(testsupport::BurstFromOtherProcess(count, spacing));
+    EXPECT_TRUE(testsupport::BurstFromOtherProcess(count, spacing));
     ::Sleep(1500);
     const auto texts = p.Texts();
     std::printf("burst of %u copies %u ms apart: %zu recorded; the window's longest silence %.0f ms\n", count,
                 spacing, texts.size(), p.Silence());
-    // Once each, and always the last one.
+    return texts;
+  };
+  // All of them, in order.
+  const auto whole = [&](const std::vector<std::wstring>& texts) {
+    size_t first = 0;
+    while (first < texts.size() && texts[first] == L"burst " + std::to_wstring(first + 1)) ++first;
+    return first == count && texts.size() == count;
+  };
+  for (unsigned spacing : {25u, 10u, 1u, 0u}) {
+    SCOPED_TRACE(spacing);
+    auto texts = burst(spacing);
+    // All of them 25 ms apart. (10 ms apart, under Wine on this kind of machine a notification now
+    // and then comes only after the next copy, while the window waits idle: a few copies in ten
+    // thousand are lost, more when the machine is busy. The counts are printed.)
+    if (spacing == 25) {
+      EXPECT_TRUE(whole(texts));
+    }
+    // Faster ones: once each, and always what the clipboard holds at the end (the last copy, unless
+    // Wine brought an older one back from the X11 side after it, a real change recorded where it
+    // comes).
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(std::set<std::wstring>(texts.begin(), texts.end()).size(), texts.size());
-    // What the clipboard holds at the end is there: the last copy, unless Wine brought an older
-    // one back from the X11 side after it.
     const std::wstring last = testsupport::ClipboardText();
     EXPECT_NE(std::find(texts.begin(), texts.end(), last), texts.end()) << testing::PrintToString(last);
-    if (spacing == 25) {
-      // All of them, in order. (Under Wine on a busy machine a notification now and then comes
-      // after the next copy, so 10 ms apart can lose one; faster bursts can also see Wine bring older
-      // text back from the X11 side, a real change that is recorded where it comes. Their counts are
-      // printed.)
-      size_t first = 0;
-      while (first < texts.size() && texts[first] == L"burst " + std::to_wstring(first + 1)) ++first;
-      EXPECT_EQ(texts.size(), count);
-      EXPECT_EQ(first, texts.size()) << "first missing or out of order: burst " << first + 1;
-    }
   }
 }
 
