@@ -27,7 +27,7 @@ bool g_recording = false;
 bool g_changeWaiting = false;
 
 constexpr UINT kChainTimeoutMs = 500;
-constexpr DWORD kLongestWithoutFullPassMs = 200;
+constexpr DWORD kLongestWithoutFullPassMs = 500;
 // A clipboard that another program keeps open is read again a little later, for about two seconds.
 constexpr UINT_PTR kRetryTimer = 0x5043;
 constexpr UINT kRetryDelayMs = 100;
