@@ -86,8 +86,10 @@ TEST_F(Form1Test, CloseStoresEveryRowAndTheNextStartShowsThem) {
 TEST_F(Form1Test, SessionEndStoresTheRows) {
   app::Form1& f = Open();
   f.ListView1.AddItem(L"unsaved");
-  EXPECT_TRUE(::SendMessageW(f.hwnd(), WM_QUERYENDSESSION, 0, 0));
-  ::SendMessageW(f.hwnd(), WM_ENDSESSION, TRUE, 0);
+  const DWORD start = ::GetTickCount();
+  EXPECT_TRUE(::SendMessageW(f.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+  ::SendMessageW(f.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  testsupport::ReportSilence("the window", ::GetTickCount() - start);
   EXPECT_EQ(Stored(L"Files"), L"unsaved;");
   EXPECT_FALSE(f.cSysTray1->IsAdded());
 }

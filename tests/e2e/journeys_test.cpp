@@ -258,21 +258,6 @@ TEST_F(Journey, AHugeStoredListWithOddEntriesIsReadAndStoredAgain) {
   EXPECT_TRUE(Stored(L"Files") == encoded()) << "stored again whole";
 }
 
-TEST_F(Journey, TheSessionEndingStoresWhatWasNotStoredYet) {
-  Pellucidor p(folder_.path());
-  ASSERT_TRUE(p.Start());
-  Copy(L"copied just before the log-off");
-  ASSERT_TRUE(p.WaitForRows(1));
-  DWORD_PTR answer = 0;
-  ASSERT_TRUE(
-      ::SendMessageTimeoutW(p.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
-  EXPECT_TRUE(answer) << "the session may end";
-  ASSERT_TRUE(
-      ::SendMessageTimeoutW(p.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 15000, &answer));
-  EXPECT_EQ(Stored(L"Files"), L"copied just before the log-off;");
-  p.Kill();  // as the system would, the session being over
-}
-
 TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
