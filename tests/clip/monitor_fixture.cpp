@@ -73,7 +73,7 @@ void MonitorTest::SetUp() {
 }
 
 void MonitorTest::TearDown() {
-  const double silence = probe_->LongestMs();
+  const double silence = probe_->TakeLongestMs();
   probe_.reset();
   ReportSilence("the window", silence);
   EXPECT_LT(silence, 2000.0) << "the window froze";

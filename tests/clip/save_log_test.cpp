@@ -3,7 +3,6 @@
 
 #include "clip/save_log.h"
 #include "support/test_support.h"
-#include "win/unique.h"
 
 namespace {
 
@@ -64,20 +63,6 @@ TEST_F(SaveLogTest, AnUnwritableFolderSendsTheLogToTheFallback) {
 TEST_F(SaveLogTest, TheLogInUseIsFoundWithoutCreatingIt) {
   EXPECT_EQ(clip::LogPathInUse(), LogFile());
   EXPECT_EQ(::GetFileAttributesW(LogFile().c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST_F(SaveLogTest, ALockedLogReportsFailureAndLaterLinesStillArrive) {
-  ASSERT_TRUE(clip::WriteLogLine(L"first"));
-  {
-    win::UniqueFile lock(
-        ::CreateFileW(LogFile().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock);
-    EXPECT_FALSE(clip::WriteLogLine(L"lost while locked"));
-  }
-  EXPECT_TRUE(clip::WriteLogLine(L"after"));
-  EXPECT_EQ(ReadBytes(LogFile()),
-            "\xEF\xBB\xBF"
-            "first\r\nafter\r\n");
 }
 
 }  // namespace

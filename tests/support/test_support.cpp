@@ -404,10 +404,6 @@ AnswerProbe::~AnswerProbe() {
   }
 }
 
-double AnswerProbe::LongestMs() {
-  return ::InterlockedCompareExchange(&longestUs_, 0, 0) / 1000.0;
-}
-
 double AnswerProbe::TakeLongestMs() {
   return ::InterlockedExchange(&longestUs_, 0) / 1000.0;
 }

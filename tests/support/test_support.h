@@ -85,7 +85,6 @@ class AnswerProbe {
   ~AnswerProbe();
   AnswerProbe(const AnswerProbe&) = delete;
   AnswerProbe& operator=(const AnswerProbe&) = delete;
-  double LongestMs();
   // The longest so far, then starts measuring afresh.
   double TakeLongestMs();
 
