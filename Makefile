@@ -1,9 +1,14 @@
 # The two commands: `make run` and `make test`. Both install what is missing first.
-BUILD       := build
+# Pellucidor is a 32-bit program; where the kernel runs no 32-bit programs (and so no 32-bit Wine),
+# `run`, `test`, `bench` and `screenshot` use the same sources built for 64-bit Windows instead.
+# `dist` always makes the 32-bit program.
+ARCH        := $(shell tools/wine-arch)
+PRESET      := $(if $(filter x86_64,$(ARCH)),mingw64,mingw)
+BUILD       := $(if $(filter x86_64,$(ARCH)),build-x64,build)
 TEST_PREFIX := $(BUILD)/wineprefix-test
 SESSION     := tools/wine-run --session --headless --prefix $(TEST_PREFIX) --
 
-.PHONY: all run test stress bootstrap build screenshot dist bench icons clean
+.PHONY: all run test stress bootstrap build build-i686 screenshot dist bench icons clean
 
 all: build
 
@@ -11,10 +16,14 @@ bootstrap:
 	@tools/bootstrap
 
 $(BUILD)/CMakeCache.txt:
-	@cmake --preset mingw >/dev/null
+	@cmake --preset $(PRESET) >/dev/null
 
 build: bootstrap $(BUILD)/CMakeCache.txt
-	@cmake --build --preset mingw
+	@cmake --build --preset $(PRESET)
+
+build-i686: bootstrap
+	@[ -f build/CMakeCache.txt ] || cmake --preset mingw >/dev/null
+	@cmake --build --preset mingw --target Pellucidor
 
 run: build
 	tools/wine-run $(BUILD)/Pellucidor.exe
@@ -45,15 +54,15 @@ bench: build
 	@rm -rf $(BUILD)/wineprefix-bench
 	@LC_ALL=C tools/wine-run --session --headless --prefix $(BUILD)/wineprefix-bench -- wine $(BUILD)/bench/pellucidor_bench.exe
 
-dist: build
-	@rm -rf $(BUILD)/dist && mkdir -p $(BUILD)/dist/Pellucidor
-	@cp $(BUILD)/Pellucidor.exe README.md $(BUILD)/dist/Pellucidor/
-	@cd $(BUILD)/dist && zip -qr ../Pellucidor.zip Pellucidor
-	@echo "$(BUILD)/Pellucidor.zip"
+dist: build-i686
+	@rm -rf build/dist && mkdir -p build/dist/Pellucidor
+	@cp build/Pellucidor.exe README.md build/dist/Pellucidor/
+	@cd build/dist && zip -qr ../Pellucidor.zip Pellucidor
+	@echo "build/Pellucidor.zip"
 
 icons:
 	@res/icons/make-icons
 
 clean:
 	@tools/small-disk down $(SMALL_DISK)
-	rm -rf $(BUILD)
+	rm -rf build build-x64
