@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <new>
 
 #include "app/files_codec.h"
 #include "app/layout.h"
@@ -200,10 +201,29 @@ void Form1::RestoreEntries() {
   }
   // Changes made after the list was last stored whole, by a run that did not get to close.
   const uint64_t hash = HashStoredList(files);
-  if (!journal_.Resume(ListView1, hash)) (void)journal_.Restart(hash);
+  compactAt_ = CompactionThreshold(files.size() * sizeof(wchar_t));
+  if (!journal_.Resume(ListView1, hash)) {
+    (void)journal_.Restart(hash);
+  } else if (!journal_.IsOpen()) {
+    (void)SaveEntries();  // what was replayed must not rest on a journal that cannot go on
+  }
   ListView1.onChange = [this](JournalOp op, size_t position, std::wstring_view text) {
     journal_.Append(op, static_cast<uint32_t>(position), text);
+    CompactWhenDue();
   };
+}
+
+void Form1::CompactWhenDue() {
+  if (journal_.Size() <= compactAt_) return;
+  bool stored = false;
+  try {
+    stored = SaveEntries();
+  } catch (const std::bad_alloc&) {
+    // The change is journaled already; the list is stored whole later.
+  }
+  // On failure, wait until the journal has doubled: trying again at every change would cost the
+  // whole list each time.
+  if (!stored) compactAt_ = journal_.Size() * 2;
 }
 
 bool Form1::SaveEntries() {
@@ -214,7 +234,11 @@ bool Form1::SaveEntries() {
   files.reserve(size + size / 64 + 4);
   for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
   if (!SaveSetting(kSettingsApp, kSettingsSection, L"Files", files)) return false;
+  // Only now, with the list on disk: a kill or a power cut before this line finds the old journal
+  // for the old list, and loses nothing.
+  FlushSettings(kSettingsApp, kSettingsSection);
   (void)journal_.Restart(HashStoredList(files));  // a journal left over is for the old list: never replayed
+  compactAt_ = CompactionThreshold(files.size() * sizeof(wchar_t));
   return true;
 }
 
@@ -376,7 +400,11 @@ LRESULT CALLBACK Form1::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
   }
   auto* self = reinterpret_cast<Form1*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  return self ? self->HandleMessage(msg, wParam, lParam) : ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  try {
+    return self ? self->HandleMessage(msg, wParam, lParam) : ::DefWindowProcW(hwnd, msg, wParam, lParam);
+  } catch (...) {
+    return 0;  // nothing may unwind into the system's frames; the handler left its state whole
+  }
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

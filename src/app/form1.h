@@ -67,6 +67,8 @@ class Form1 {
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
   bool SaveEntries();
+  // Stores the list whole and restarts the journal once the journal has outgrown the stored list.
+  void CompactWhenDue();
 
   // A check box's value (0 or 1); setting a new value raises its click handler, as a click would.
   static int Value(HWND check);
@@ -87,6 +89,7 @@ class Form1 {
 
   Form1Options options_;
   Journal journal_;
+  uint64_t compactAt_ = 0;  // journal bytes past which the list is stored whole again
   HWND hwnd_ = nullptr;
   win::UniqueHwnd window_;
   int dpi_ = 96;

@@ -64,8 +64,13 @@ void HistoryListView::Refresh() {
 
 size_t HistoryListView::AddItem(std::wstring_view text) {
   store_.Add(text);
+  try {
+    if (onChange) onChange(JournalOp::Add, store_.Count(), text);
+  } catch (...) {
+    store_.Remove(store_.Count() - 1);  // a row that was never journaled would be lost in a crash
+    throw;
+  }
   RefreshWhenIdle();
-  if (onChange) onChange(JournalOp::Add, store_.Count(), text);
   return store_.Count();
 }
 

@@ -54,7 +54,8 @@ bool Journal::Resume(HistoryListView& list, uint64_t storedHash) {
   }
   list.Refresh();
   // Go on appending to it: it still applies to the same stored list.
-  return OpenForAppend();
+  (void)OpenForAppend(j.wholeBytes);  // when it cannot, IsOpen tells the caller
+  return true;
 }
 
 bool Journal::Restart(uint64_t storedHash) {
@@ -63,21 +64,42 @@ bool Journal::Restart(uint64_t storedHash) {
   if (path_.empty()) return false;
   file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  return file_ && win::AppendWhole(file_.get(), JournalHeader(storedHash));
+  const std::string header = JournalHeader(storedHash);
+  size_ = header.size();
+  return file_ && win::AppendWhole(file_.get(), header);
 }
 
-bool Journal::OpenForAppend() {
+bool Journal::OpenForAppend(uint64_t wholeBytes) {
   file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  return static_cast<bool>(file_);
+  if (!file_) return false;
+  // A torn last record is cut off before anything follows it.
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(wholeBytes);
+  if (!::SetFileInformationByHandle(file_.get(), FileEndOfFileInfo, &end, sizeof(end))) {
+    file_.reset();
+    return false;
+  }
+  size_ = wholeBytes;
+  return true;
 }
 
 void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
   if (!file_) return;  // no journal to keep: the list is still stored whole at close
   // A change that a full disk refuses waits, and goes out before the next one: a journal that
   // skipped one would replay the later changes on the wrong list.
-  unwritten_ += JournalRecord(op, position, text);
-  if (win::AppendWhole(file_.get(), unwritten_)) unwritten_.clear();
+  // Written from where the text lies: a huge text is not copied into a record first.
+  win::WholeAppend record(file_.get());
+  (void)record.Write(unwritten_);
+  (void)record.Write(JournalRecordHead(op, position, text));
+  (void)record.Write(JournalRecordBody(text));
+  (void)record.Write(JournalRecordTail(op, position, text));
+  if (record.Commit()) {
+    size_ += record.Written();
+    unwritten_.clear();
+  } else {
+    unwritten_ += JournalRecord(op, position, text);
+  }
 }
 
 }  // namespace app

@@ -19,18 +19,25 @@ class Journal {
   const std::wstring& path() const { return path_; }
 
   // Applies the changes recorded since the stored list with this hash was written and goes on
-  // appending to the journal. False when there is none for that stored list (it was written
-  // whole after the journal began, or nothing was journaled): then nothing is applied.
+  // appending to the journal, after its last whole record: a record torn by a crash is cut off
+  // first, or every change appended after it would be unreachable. False when there is none for
+  // that stored list (it was written whole after the journal began, or nothing was journaled):
+  // then nothing is applied. Changes applied from a journal that cannot be continued leave it
+  // closed (IsOpen false): the list must then be stored whole.
   bool Resume(HistoryListView& list, uint64_t storedHash);
   // Starts an empty journal on top of the stored list with this hash.
   bool Restart(uint64_t storedHash);
   // Appends one change; the bytes reach the file system before the call returns, or, when the
   // disk is full, with the first later change that finds room.
   void Append(JournalOp op, uint32_t position, std::wstring_view text);
+  bool IsOpen() const { return static_cast<bool>(file_); }
+  // Bytes in the journal file, as far as this process wrote or found them.
+  uint64_t Size() const { return size_; }
 
  private:
-  bool OpenForAppend();
+  bool OpenForAppend(uint64_t wholeBytes);
   std::wstring path_;
+  uint64_t size_ = 0;
   win::UniqueFile file_;
   std::string unwritten_;  // whole records, in order, that the disk had no room for yet
 };

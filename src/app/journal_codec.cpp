@@ -51,15 +51,34 @@ std::string JournalHeader(uint64_t baseHash) {
   return out;
 }
 
-std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view text) {
+std::string JournalRecordHead(JournalOp op, uint32_t position, std::wstring_view text) {
   std::string out;
-  const auto length = static_cast<uint32_t>(text.size());
   Put(out, static_cast<uint16_t>(op));
   Put(out, position);
-  Put(out, length);
-  out.append(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-  Put(out, Check(static_cast<uint16_t>(op), position, length));
+  Put(out, static_cast<uint32_t>(text.size()));
   return out;
+}
+
+std::string_view JournalRecordBody(std::wstring_view text) {
+  return {reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)};
+}
+
+std::string JournalRecordTail(JournalOp op, uint32_t position, std::wstring_view text) {
+  std::string out;
+  Put(out, Check(static_cast<uint16_t>(op), position, static_cast<uint32_t>(text.size())));
+  return out;
+}
+
+std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view text) {
+  std::string out = JournalRecordHead(op, position, text);
+  out += JournalRecordBody(text);
+  out += JournalRecordTail(op, position, text);
+  return out;
+}
+
+uint64_t CompactionThreshold(uint64_t storedListBytes) {
+  constexpr uint64_t kLeast = 8u << 20;
+  return storedListBytes > kLeast ? storedListBytes : kLeast;
 }
 
 ParsedJournal ParseJournal(std::string_view bytes) {
@@ -69,6 +88,7 @@ ParsedJournal ParseJournal(std::string_view bytes) {
   at = sizeof(kMagic);
   if (!Take(bytes, at, j.baseHash)) return j;
   j.valid = true;
+  j.wholeBytes = at;
   for (;;) {
     uint16_t op = 0;
     uint32_t position = 0, length = 0, check = 0;
@@ -80,6 +100,7 @@ ParsedJournal ParseJournal(std::string_view bytes) {
     at += length * sizeof(wchar_t);
     if (!Take(bytes, at, check) || check != Check(op, position, length)) break;
     j.entries.push_back({static_cast<JournalOp>(op), position, std::move(text)});
+    j.wholeBytes = at;
   }
   return j;
 }

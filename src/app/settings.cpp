@@ -55,4 +55,12 @@ bool SaveSetting(std::wstring_view application, std::wstring_view section, std::
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
+void FlushSettings(std::wstring_view application, std::wstring_view section) {
+  const std::wstring path = SettingsKeyPath(application, section);
+  HKEY raw = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return;
+  win::UniqueHkey k(raw);
+  (void)::RegFlushKey(k.get());  // best effort: the value is written either way
+}
+
 }  // namespace app

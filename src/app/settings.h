@@ -19,5 +19,7 @@ std::wstring GetSetting(std::wstring_view application, std::wstring_view section
 // Creates or replaces the value. Returns false when the store refused it.
 bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
                  const std::wstring& value);
+// Asks the store to put the section's values on disk now, before anything relies on them there.
+void FlushSettings(std::wstring_view application, std::wstring_view section);
 
 }  // namespace app

@@ -20,9 +20,6 @@ std::wstring TextFromBlock(const void* block, size_t bytes);
 std::optional<std::vector<std::wstring>> FileNamesFromDropBlock(const void* block, size_t bytes,
                                                                 unsigned ansiCodePage);
 
-// The part of a string before its first NUL, or the whole string when it holds none.
-std::wstring TrimAtNull(std::wstring_view s);
-
 // One path per line, each (the last one included) followed by CR LF.
 std::wstring JoinPathLines(const std::vector<std::wstring>& names);
 

@@ -71,7 +71,11 @@ bool SetText(std::wstring_view text) {
 
 std::optional<std::wstring> GetText() {
   ClipboardSession session;
-  if (!session.IsOpen()) return std::nullopt;
+  return ReadText(session);
+}
+
+std::optional<std::wstring> ReadText(const ClipboardSession& open) {
+  if (!open.IsOpen()) return std::nullopt;
   BlockView block(::GetClipboardData(CF_UNICODETEXT));
   // Text that is offered but cannot be had (its owner failed to render it) is not an empty text.
   if (!block.data() && ::IsClipboardFormatAvailable(CF_UNICODETEXT)) return std::nullopt;
@@ -91,13 +95,16 @@ std::optional<std::vector<std::wstring>> GetFileNames() {
 }
 
 bool IsMarkedPrivate() {
+  ClipboardSession session;
+  return ReadPrivateMark(session);
+}
+
+bool ReadPrivateMark(const ClipboardSession& open) {
   static const UINT ignore = ::RegisterClipboardFormatW(L"Clipboard Viewer Ignore");
   static const UINT exclude = ::RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing");
   static const UINT history = ::RegisterClipboardFormatW(L"CanIncludeInClipboardHistory");
   if (GetFormat(ignore) || GetFormat(exclude)) return true;
-  if (!GetFormat(history)) return false;
-  ClipboardSession session;
-  if (!session.IsOpen()) return false;
+  if (!GetFormat(history) || !open.IsOpen()) return false;
   BlockView block(::GetClipboardData(history));
   DWORD value = 1;
   if (!block.data() || block.size() < sizeof(value)) return false;

@@ -46,4 +46,9 @@ std::optional<std::vector<std::wstring>> GetFileNames();
 // True when the content carries a mark asking clipboard monitors not to record it.
 bool IsMarkedPrivate();
 
+// The same reads on a clipboard that the caller holds open, so that the formats, the marks and
+// the text all come from one change.
+std::optional<std::wstring> ReadText(const ClipboardSession& open);
+bool ReadPrivateMark(const ClipboardSession& open);
+
 }  // namespace clip

@@ -67,7 +67,11 @@ void CALLBACK RetryRecording(HWND hwnd, UINT, UINT_PTR id, DWORD) {
     (void)::SetTimer(hwnd, kRetryTimer, kRetryDelayMs, RetryRecording);
     return;
   }
-  RecordClipboardChange();
+  try {
+    RecordClipboardChange();
+  } catch (...) {
+    // Nothing may unwind into the system's frames; the flags were put back on the way out.
+  }
 }
 
 void ScheduleRetry() {
@@ -76,25 +80,48 @@ void ScheduleRetry() {
   (void)::SetTimer(g_form, kRetryTimer, kRetryDelayMs, RetryRecording);
 }
 
-// False when the clipboard could not be read because another program holds it.
-bool AddEntry(app::RowType label) {
-  if (!g_list) return true;
-  const std::optional<std::wstring> read = clip::GetText();
-  if (!read) return false;  // no row rather than a wrong one; read again later
-  const std::wstring& text = *read;
-  if (IsAlreadyListed(text)) return true;
+// One change as read in one opening of the clipboard: its formats, its private marks and its text
+// can never come from two different copies.
+struct Capture {
+  int mask = 0;
+  bool fileList = false;
+  bool readable = true;   // false: another program held the clipboard, or the text was not rendered
+  bool passOver = false;  // marked private, or too large for the memory there is
+  std::wstring text;
+};
+
+Capture CaptureChange() {
+  Capture c;
+  clip::ClipboardSession session(g_form);
+  if (session.IsOpen()) {
+    // Nothing can change the content while it is open: this is the change that is read. When it
+    // is newer than the one announced, the announced one is gone and this one is the next.
+    g_lastSequence = ::GetClipboardSequenceNumber();
+    g_haveSequence = true;
+  }
+  c.mask = ReadFormatMask();
+  c.fileList = c.mask == 0 && clip::GetFormat(clip::kFileList);
+  if (c.mask != 1 && c.mask != 8 && c.mask != 9) return c;
+  c.passOver = clip::ReadPrivateMark(session);
+  if (c.passOver) return c;
+  std::optional<std::wstring> text = clip::ReadText(session);  // no row rather than a wrong one
+  c.readable = text.has_value();
+  if (text) c.text = std::move(*text);
+  return c;
+}
+
+// A row, its log line and its journal record, or none of them.
+void AddEntry(std::wstring_view text, app::RowType label) {
+  if (!g_list || IsAlreadyListed(text)) return;
   size_t row = 0;
   try {
     row = g_list->AddItem(text);
   } catch (const std::bad_alloc&) {
-    return true;  // no row, so no line either
+    return;  // no row, so no line either
   }
   g_list->SetSubItem(row, label);
-  std::wstring line(g_list->ItemText(g_list->Count()));
-  line += clip::kAddedPhrase;
-  line += clip::NowText();
-  (void)clip::WriteLogLine(line);  // a log that cannot be written does not stop recording
-  return true;
+  // The entry's text goes to the log from the row itself, in slices.
+  (void)clip::WriteLogLine({g_list->ItemText(row), clip::kAddedPhrase, clip::NowText()});
 }
 
 }  // namespace
@@ -124,6 +151,15 @@ void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   const LRESULT result = ::CallWindowProcW(PrevWndProc, hWnd, msg, wParam, lParam);
+  try {
+    OnChainMessage(hWnd, msg, wParam, lParam);
+  } catch (...) {
+    // Nothing may unwind into the system's frames; the recorder put its flags back on the way out.
+  }
+  return result;
+}
+
+void OnChainMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   switch (msg) {
     case WM_CHANGECBCHAIN:
       if (reinterpret_cast<HWND>(wParam) == NextViewerWnd) NextViewerWnd = reinterpret_cast<HWND>(lParam);
@@ -141,7 +177,6 @@ LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
     default:
       break;
   }
-  return result;
 }
 
 void RejoinViewerChain() {
@@ -167,6 +202,15 @@ void RecordClipboardChange() {
   // recorded here, or the last of a quick burst would be lost for good.
   const bool outer = !g_recording;
   g_recording = true;
+  // However a pass ends, the flags are left as they were found, or recording would stop for good.
+  struct Restore {
+    bool outer;
+    ~Restore() {
+      if (!outer) return;
+      g_recording = false;
+      CaptureBusy = false;
+    }
+  } restore{outer};
   DWORD lastFullPass = ::GetTickCount();
   do {
     RecordOneChange();
@@ -182,14 +226,21 @@ void RecordClipboardChange() {
       lastFullPass = ::GetTickCount();
     }
   } while (CaptureEnabled && !CaptureBusy && IsNewContent());
-  if (outer) g_recording = false;
 }
 
 void RecordOneChange() {
   CaptureBusy = true;
   g_changeWaiting = false;
-  int mask = ReadFormatMask();
-  if (mask == 0 && clip::GetFormat(clip::kFileList)) {
+  Capture change;
+  try {
+    change = CaptureChange();
+  } catch (const std::bad_alloc&) {
+    change = Capture{};  // the list, the log and the journal stay as they were
+    change.mask = 1;
+    change.passOver = true;
+  }
+  int mask = change.mask;
+  if (change.fileList) {
     FileListToText();
     mask = 15;
   }
@@ -197,8 +248,11 @@ void RecordOneChange() {
     case 1:
     case 8:
     case 9:
-      if (!clip::IsMarkedPrivate() && !AddEntry(mask == 1 ? app::RowType::Text : app::RowType::RichText)) {
+      if (change.passOver) break;
+      if (!change.readable) {
         ScheduleRetry();
+      } else {
+        AddEntry(change.text, mask == 1 ? app::RowType::Text : app::RowType::RichText);
       }
       break;
     case 2:

@@ -25,6 +25,8 @@ void SetRecordTarget(HWND form, app::HistoryListView* list);
 void HookWindow(HWND form);
 void UnhookWindow(HWND form);
 LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// The chain messages' handling, after the window's own procedure has seen them.
+void OnChainMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void RejoinViewerChain();
 
 // Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "win/append.h"
 #include "win/module.h"
 #include "win/text.h"
@@ -47,24 +49,34 @@ bool IsNotWritableError(DWORD error) {
 }
 
 // A log the program starts is UTF-8 with a byte order mark; a log that exists without the mark
-// is continued in the ANSI code page, so that one file never mixes the two.
-bool AppendLine(HANDLE file, std::wstring_view line) {
+// is continued in the ANSI code page, so that one file never mixes the two. The line goes out a
+// slice at a time: a huge entry is never held twice over as bytes.
+bool AppendLine(HANDLE file, std::initializer_list<std::wstring_view> parts) {
   LARGE_INTEGER size{};
   if (!::GetFileSizeEx(file, &size)) return false;
   bool utf8 = true;
-  std::string bytes;
+  win::WholeAppend line(file);
   if (size.QuadPart == 0) {
-    bytes = kUtf8Bom;
+    (void)line.Write(kUtf8Bom);
   } else {
     char head[3] = {};
     DWORD got = 0;
     OVERLAPPED at{};
     utf8 = ::ReadFile(file, head, 3, &got, &at) && got == 3 && std::string_view(head, 3) == kUtf8Bom;
   }
-  std::wstring text(line);
-  text += L"\r\n";
-  bytes += win::WideToBytes(text, utf8 ? win::kUtf8CodePage : win::kAnsiCodePage);
-  return win::AppendWhole(file, bytes);
+  const unsigned codePage = utf8 ? win::kUtf8CodePage : win::kAnsiCodePage;
+  constexpr size_t kSlice = 1u << 16;
+  for (std::wstring_view part : parts) {
+    while (!part.empty()) {
+      size_t n = std::min(part.size(), kSlice);
+      // Never between the two halves of a surrogate pair.
+      if (n < part.size() && IS_HIGH_SURROGATE(part[n - 1]) && IS_LOW_SURROGATE(part[n])) --n;
+      (void)line.Write(win::WideToBytes(part.substr(0, n), codePage));
+      part.remove_prefix(n);
+    }
+  }
+  (void)line.Write("\r\n");
+  return line.Commit();
 }
 
 }  // namespace
@@ -95,6 +107,10 @@ std::wstring NowText() {
 }
 
 bool WriteLogLine(std::wstring_view line) {
+  return WriteLogLine({line});
+}
+
+bool WriteLogLine(std::initializer_list<std::wstring_view> parts) {
   win::UniqueFile file = OpenForAppend(PrimaryLogPath());
   if (!file && IsNotWritableError(::GetLastError())) {
     const std::wstring folder = FallbackFolder();
@@ -102,7 +118,7 @@ bool WriteLogLine(std::wstring_view line) {
     (void)::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // may exist already
     file = OpenForAppend(FallbackLogPath());
   }
-  return file && AppendLine(file.get(), line);
+  return file && AppendLine(file.get(), parts);
 }
 
 std::wstring LogPathInUse() {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,8 @@ std::wstring NowText();
 
 // Appends the line and CR LF. Returns false when the line could not be written.
 bool WriteLogLine(std::wstring_view line);
+// The same for a line given in parts, which are written one after another.
+bool WriteLogLine(std::initializer_list<std::wstring_view> parts);
 
 // The log in use: "backups.log" in the program's folder, or in the per-user data folder when the
 // program's folder is not writable.

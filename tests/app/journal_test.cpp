@@ -85,6 +85,52 @@ TEST(Journal, ChangesAFullDiskRefusesWaitAndGoOutInOrder) {
                                                   {JournalOp::Add, 2, L"after"}}));
 }
 
+// A record torn by a crash is cut off at the next start: what later runs journal after it, through
+// further crashes, still comes back.
+TEST_F(Form1Test, ChangesAfterATornRecordSurviveLaterCrashes) {
+  const std::wstring journal = folder_.File(L"history.journal");
+  std::string saved;
+  // One run: adds a row, then "crashes": the stored list and the journal are put back as a killed
+  // run would have left them, with a record torn after the whole ones.
+  const auto run = [&](const wchar_t* text, const std::string& tornTail) {
+    app::Form1& f = Open();
+    f.ListView1.AddItem(text);
+    saved = testsupport::ReadBytes(journal) + tornTail;
+    Close();
+    Store(L"Files", L"kept;");
+    ASSERT_TRUE(testsupport::WriteBytes(journal, saved));
+  };
+  Store(L"Files", L"kept;");
+  run(L"one", app::JournalRecord(app::JournalOp::Add, 0, L"torn").substr(0, 13));
+  run(L"two", "");
+  run(L"three", "");
+  Open();
+  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"kept", L"one", L"two", L"three"}));
+}
+
+// Left running, the program stores the list whole once the journal outgrows it, and the journal
+// starts afresh: it never grows without bound.
+TEST_F(Form1Test, AJournalThatOutgrowsTheListIsFoldedIntoIt) {
+  app::Form1& f = Open();
+  const std::wstring big(1u << 20, L'x');  // 2 MB a record
+  for (wchar_t c : std::wstring(L"abcde")) f.ListView1.AddItem(std::wstring(1, c) + big);
+  const std::wstring journal = folder_.File(L"history.journal");
+  EXPECT_LT(testsupport::ReadBytes(journal).size(), 3u << 20);
+  EXPECT_EQ(app::ParseJournal(testsupport::ReadBytes(journal)).baseHash,
+            app::HashStoredList(Stored(L"Files")));
+  const std::wstring files = Stored(L"Files");
+  EXPECT_EQ(files.size(), 4 * (big.size() + 2)) << "stored whole once past 8 MB";
+  // A kill now loses nothing: the stored list and the journal's rest make the whole list.
+  f.ListView1.AddItem(L"last");
+  const std::string killed = testsupport::ReadBytes(journal);
+  Close();
+  Store(L"Files", files);
+  ASSERT_TRUE(testsupport::WriteBytes(journal, killed));
+  Open();
+  ASSERT_EQ(Rows().size(), 6u);
+  EXPECT_EQ(Rows().back(), L"last");
+}
+
 TEST_F(Form1Test, AJournalForAnotherStoredListIsNotReplayed) {
   app::Form1& f = Open();
   f.ListView1.AddItem(L"journaled");

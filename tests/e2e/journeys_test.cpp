@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 #include <cstdlib>
+#include <random>
+#include <set>
 
 #include "app/files_codec.h"
 #include "app/journal.h"
+#include "app/journal_codec.h"
 #include "app/settings.h"
 #include "pellucidor_driver.h"
 #include "support/test_support.h"
@@ -149,35 +151,105 @@ TEST_F(Journey, BurstsOfCopiesAreRecordedInOrderOnce) {
     count = copies(spacing);
     p.Click(kClear);
     (void)p.Silence();
-    EXPECT_TRUE(testsupport::BurstFromOtherProcess(count, spacing));
-    ::Sleep(1500);
-    const auto texts = p.Texts();
+    EXPECT_TRUE(testsupport::BurstFromOtherProcess({count, spacing}));
+    // Done once what the clipboard holds at the end is listed (the last copy, unless Wine brought
+    // an older one back from the X11 side after it: a real change, recorded where it comes).
+    const std::wstring last = testsupport::ClipboardText();
+    std::vector<std::wstring> texts;
+    const bool listed = testsupport::PumpUntil(
+        [&] {
+          texts = p.Texts();
+          return std::find(texts.begin(), texts.end(), last) != texts.end();
+        },
+        60000);
+    EXPECT_TRUE(listed) << testing::PrintToString(last);
     std::printf("burst of %u copies %u ms apart: %zu recorded; the window's longest silence %.0f ms\n", count,
                 spacing, texts.size(), p.Silence());
     return texts;
   };
-  // All of them, in order.
-  const auto whole = [&](const std::vector<std::wstring>& texts) {
-    size_t first = 0;
-    while (first < texts.size() && texts[first] == L"burst " + std::to_wstring(first + 1)) ++first;
-    return first == count && texts.size() == count;
-  };
+  // How many of a burst are recorded depends on the machine (make bench prints it); what holds on
+  // any machine: each at most once, in the order copied.
   for (unsigned spacing : {25u, 10u, 1u, 0u}) {
     SCOPED_TRACE(spacing);
-    auto texts = burst(spacing);
-    // All of them 25 ms apart. (10 ms apart, under Wine on this kind of machine a notification now
-    // and then comes only after the next copy, while the window waits idle: a few copies in ten
-    // thousand are lost, more when the machine is busy. The counts are printed.)
-    if (spacing == 25) {
-      EXPECT_TRUE(whole(texts));
+    const auto texts = burst(spacing);
+    std::vector<unsigned long> numbers;
+    for (const std::wstring& t : texts) numbers.push_back(std::wcstoul(t.c_str() + 6, nullptr, 10));
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()) &&
+                std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end())
+        << testing::PrintToString(texts);
+  }
+}
+
+// Content marked private never reaches the list, the log, the journal or the stored list, however
+// fast plain and marked copies alternate.
+TEST_F(Journey, PrivateCopiesAmongFastOnesAreNeverRecorded) {
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  unsigned first = 1;
+  for (unsigned spacing : {5u, 1u, 0u}) {
+    ASSERT_TRUE(testsupport::BurstFromOtherProcess({400, spacing, first, true}));
+    first += 400;
+  }
+  Copy(L"the end");
+  ASSERT_TRUE(testsupport::PumpUntil(
+      [&] {
+        const auto texts = p.Texts();
+        return std::find(texts.begin(), texts.end(), L"the end") != texts.end();
+      },
+      60000));
+  const auto texts = p.Texts();
+  std::printf("%zu of 600 plain copies recorded\n", texts.size() - 1);
+  EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                          [](const std::wstring& t) { return t.find(L"secret") != std::wstring::npos; }),
+            0);
+  EXPECT_EQ(LogLinesWith("secret"), 0);
+  const std::string journal = testsupport::ReadBytes(app::Journal().path());
+  const std::wstring secret = L"secret";
+  EXPECT_EQ(journal.find(std::string(reinterpret_cast<const char*>(secret.data()), secret.size() * 2)),
+            std::string::npos);
+  EXPECT_EQ(p.Close(), 0u);
+  EXPECT_EQ(Stored(L"Files").find(L"secret"), std::wstring::npos);
+}
+
+// Killed at random moments while copies come (and once with its journal's last record torn, as a
+// crash in the middle of writing it leaves it), the program comes back every time with every entry
+// its log says it added, each once.
+TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
+  const char* stress = std::getenv("PELLUCIDOR_KILLS");
+  const int kills = stress ? std::atoi(stress) : 3;
+  const unsigned seed = ::GetTickCount();
+  std::printf("kill moments from seed %u\n", seed);
+  std::mt19937 gen(seed);
+  const std::string added = testsupport::Utf8(L" was added to clipboard entries at ");
+  unsigned first = 1;
+  for (int round = 0;; ++round) {
+    SCOPED_TRACE(round);
+    Pellucidor p(folder_.path());
+    ASSERT_TRUE(p.Start());
+    std::multiset<std::string> listed;
+    for (const std::wstring& t : p.Texts()) listed.insert(testsupport::Utf8(t));
+    size_t logged = 0;
+    std::vector<std::string> notOnce;
+    for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
+      const size_t at = line.find(added);
+      if (at == std::string::npos) continue;
+      ++logged;
+      if (listed.count(line.substr(0, at)) != 1) notOnce.push_back(line.substr(0, at));
     }
-    // Faster ones: once each, and always what the clipboard holds at the end (the last copy, unless
-    // Wine brought an older one back from the X11 side after it, a real change recorded where it
-    // comes).
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(std::set<std::wstring>(texts.begin(), texts.end()).size(), texts.size());
-    const std::wstring last = testsupport::ClipboardText();
-    EXPECT_NE(std::find(texts.begin(), texts.end(), last), texts.end()) << testing::PrintToString(last);
+    std::printf("after %d kills: %zu entries logged, %zu listed\n", round, logged, listed.size());
+    EXPECT_TRUE(notOnce.empty()) << notOnce.size() << " logged but not listed once, first "
+                                 << notOnce.front();
+    if (round == kills) break;
+    const win::UniqueHandle copier = testsupport::StartBurst({300, 2, first});
+    first += 300;
+    ::Sleep(std::uniform_int_distribution<DWORD>(100, 900)(gen));  // the kill's moment, not a wait
+    p.Kill();
+    ASSERT_EQ(::WaitForSingleObject(copier.get(), 120000), WAIT_OBJECT_0);
+    if (round == 1) {
+      const std::string journal = testsupport::ReadBytes(app::Journal().path());
+      const std::string torn = app::JournalRecord(app::JournalOp::Add, 1, L"torn").substr(0, 9);
+      ASSERT_TRUE(testsupport::WriteBytes(app::Journal().path(), journal + torn));
+    }
   }
 }
 

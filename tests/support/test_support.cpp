@@ -126,11 +126,14 @@ bool OpenClipboardPatiently(HWND owner = nullptr) {
 }
 
 // Distinct texts "burst 1", "burst 2", ... one clipboard change each, spacingMs apart.
-int RunBurst(unsigned count, unsigned spacingMs) {
-  for (unsigned i = 1; i <= count; ++i) {
+int RunBurst(unsigned count, unsigned spacingMs, unsigned first, bool everyOtherPrivate) {
+  static const UINT ignore = ::RegisterClipboardFormatW(L"Clipboard Viewer Ignore");
+  for (unsigned i = first; i < first + count; ++i) {
     if (!OpenClipboardPatiently()) return 3;
     ::EmptyClipboard();
-    ::SetClipboardData(CF_UNICODETEXT, TextBlock(L"burst " + std::to_wstring(i)));
+    const bool secret = everyOtherPrivate && i % 2 == 0;
+    if (secret) ::SetClipboardData(ignore, Block("", 1));
+    ::SetClipboardData(CF_UNICODETEXT, TextBlock((secret ? L"secret " : L"burst ") + std::to_wstring(i)));
     ::CloseClipboard();
     if (spacingMs) ::Sleep(spacingMs);
   }
@@ -153,8 +156,9 @@ int RunHelper(int argc, wchar_t** argv) {
   if (argc > 3 && std::wstring(argv[1]) == L"--viewer") {
     return RunViewer(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
   }
-  if (argc > 3 && std::wstring(argv[1]) == L"--burst") {
-    return RunBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
+  if (argc > 5 && std::wstring(argv[1]) == L"--burst") {
+    return RunBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10),
+                    std::wcstoul(argv[4], nullptr, 10), std::wcstoul(argv[5], nullptr, 10) != 0);
   }
   if (!OpenClipboardPatiently()) return 3;
   ::EmptyClipboard();
@@ -255,8 +259,21 @@ bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items) {
   return RunSelf(L"--helper", items);
 }
 
-bool BurstFromOtherProcess(unsigned count, unsigned spacingMs) {
-  return RunSelf(L"--burst", {std::to_wstring(count), std::to_wstring(spacingMs)});
+std::vector<std::wstring> BurstArgs(const Burst& b) {
+  return {std::to_wstring(b.count), std::to_wstring(b.spacingMs), std::to_wstring(b.first),
+          b.everyOtherPrivate ? L"1" : L"0"};
+}
+
+bool BurstFromOtherProcess(const Burst& burst) {
+  return RunSelf(L"--burst", BurstArgs(burst));
+}
+
+win::UniqueHandle StartBurst(const Burst& burst) {
+  std::wstring cmd = L"\"" + SelfPath() + L"\" --burst";
+  for (const auto& a : BurstArgs(burst)) cmd += L" " + a;
+  win::UniqueHandle process;
+  (void)StartProcess(cmd, &process);
+  return process;
 }
 
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* pid) {

@@ -30,8 +30,16 @@ win::UniqueHwnd WindowOfProc(const wchar_t* className, WNDPROC proc);
 //   hold=MS (keep the clipboard open that long afterwards)
 // HEX is the UTF-16 text in hexadecimal, four digits a character (see Hex).
 bool ClipboardFromOtherProcess(const std::vector<std::wstring>& items);
-// Texts "burst 1" to "burst <count>" put on the clipboard by another process, spacingMs apart.
-bool BurstFromOtherProcess(unsigned count, unsigned spacingMs);
+// Texts "burst <first>" to "burst <first + count - 1>" put on the clipboard by another process,
+// spacingMs apart; with everyOtherPrivate, every even-numbered copy is "secret <n>" instead, marked
+// for clipboard monitors to pass over.
+struct Burst {
+  unsigned count = 0, spacingMs = 0, first = 1;
+  bool everyOtherPrivate = false;
+};
+bool BurstFromOtherProcess(const Burst& burst);
+// The same without waiting for it: the helper's process.
+win::UniqueHandle StartBurst(const Burst& burst);
 // Starts a command line; its process handle and id go where asked.
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
 // Runs this program again in a helper mode and waits for it, answering messages meanwhile.
