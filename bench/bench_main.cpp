@@ -13,6 +13,7 @@
 
 #include "app/files_codec.h"
 #include "app/form1.h"
+#include "app/journal_codec.h"
 #include "app/settings.h"
 #include "clip/clipboard.h"
 #include "clip/save_log.h"
@@ -223,6 +224,90 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
   return f;
 }
 
+// Watches the window from another thread: how long it goes without answering, and the most private
+// memory the process holds meanwhile.
+class Watch {
+ public:
+  explicit Watch(HWND window) : window_(window), thread_(::CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
+  ~Watch() {
+    ::InterlockedExchange(&stop_, 1);
+    ::WaitForSingleObject(thread_.get(), INFINITE);
+  }
+  double longestSilenceMs = 0;
+  size_t peakPrivate = 0;
+
+ private:
+  static DWORD WINAPI Run(void* p) {
+    auto* self = static_cast<Watch*>(p);
+    while (!::InterlockedCompareExchange(&self->stop_, 0, 0)) {
+      self->peakPrivate = std::max(self->peakPrivate, PrivateBytes());
+      const double t0 = NowMs();
+      DWORD_PTR ignored = 0;
+      ::SendMessageTimeoutW(self->window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored);
+      self->longestSilenceMs = std::max(self->longestSilenceMs, NowMs() - t0);
+      ::Sleep(5);
+    }
+    return 0;
+  }
+  HWND window_;
+  volatile LONG stop_ = 0;
+  win::UniqueHandle thread_;
+};
+
+// Another process copies a text of chars characters; the window records it as a row, a log line
+// and a journal record.
+void MeasureHugeText(size_t chars) {
+  auto form = OpenForm();
+  Pump();
+  const size_t before = PrivateBytes();
+  double silence = 0, seconds = 0;
+  size_t peak = 0;
+  {
+    Watch watch(form->hwnd());
+    wchar_t self[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring cmd = L"\"" + std::wstring(self) + L"\" --copy " + std::to_wstring(chars);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    const double t0 = NowMs();
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+      while (form->ListView1.Count() == 0 && NowMs() - t0 < 120000) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        Pump();
+      }
+    }
+    seconds = (NowMs() - t0) / 1000;
+    silence = watch.longestSilenceMs;
+    peak = watch.peakPrivate;
+  }
+  const double utf16 = static_cast<double>(chars * sizeof(wchar_t));
+  std::printf("a %.0f MB text (%zu characters): %s in %.2f s; the window's longest silence %.0f ms; "
+              "peak private memory %.0f MB above idle = %.2f x its UTF-16 size\n",
+              utf16 / 1e6, chars, form->ListView1.Count() == 1 ? "recorded" : "NOT recorded", seconds, silence,
+              (static_cast<double>(peak) - static_cast<double>(before)) / 1e6,
+              (static_cast<double>(peak) - static_cast<double>(before)) / utf16);
+  std::fflush(stdout);
+  form->ListView1.Clear();
+  form.reset();
+}
+
+// The helper's side: puts a text of that many characters on the clipboard.
+int CopyText(size_t chars) {
+  HGLOBAL mem = ::GlobalAlloc(GMEM_MOVEABLE, (chars + 1) * sizeof(wchar_t));
+  if (!mem) return 1;
+  auto* p = static_cast<wchar_t*>(::GlobalLock(mem));
+  for (size_t i = 0; i < chars; ++i) p[i] = static_cast<wchar_t>(L'a' + i % 26);
+  p[chars] = L'\0';
+  ::GlobalUnlock(mem);
+  for (int i = 0; i < 500 && !::OpenClipboard(nullptr); ++i) ::Sleep(2);
+  ::EmptyClipboard();
+  ::SetClipboardData(CF_UNICODETEXT, mem);
+  ::CloseClipboard();
+  return 0;
+}
+
 void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
   const auto cell = [&](double shipped, double plainValue) {
     char buf[64];
@@ -242,10 +327,12 @@ void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc > 2 && std::wstring(argv[1]) == L"--copy") return CopyText(std::wcstoul(argv[2], nullptr, 10));
   const bool quick = argc > 1 && std::wstring(argv[1]) == L"--quick";
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&icc);
 
+  const bool hugeOnly = argc > 1 && std::wstring(argv[1]) == L"--huge";
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring logFolder = std::wstring(temp) + L"pellucidor-bench";
@@ -253,6 +340,11 @@ int wmain(int argc, wchar_t** argv) {
   ::DeleteFileW((logFolder + L"\\backups.log").c_str());
   clip::SetLogLocationsForTesting({logFolder, logFolder + L"\\fallback"});
 
+  if (hugeOnly) {
+    MeasureHugeText(4000000);
+    MeasureHugeText(25000000);
+    return 0;
+  }
   SYSTEM_INFO si{};
   ::GetNativeSystemInfo(&si);
   std::printf(
@@ -270,6 +362,17 @@ int wmain(int argc, wchar_t** argv) {
       quick ? std::vector<size_t>{1000} : std::vector<size_t>{1000, 10000, 100000, 1000000};
   TextMaker maker;
   std::vector<std::wstring> texts;
+  struct Compaction {
+    size_t entries;
+    double saveMs;
+    size_t listBytes;
+  };
+  std::vector<Compaction> compaction;
+  const auto textBytes = [&](size_t n) {
+    size_t bytes = 0;
+    for (size_t i = 0; i < n; ++i) bytes += (texts[i].size() + 1) * sizeof(wchar_t);
+    return bytes;
+  };
   for (size_t n : sizes) {
     while (texts.size() < n) texts.push_back(maker.Next());
     const int runs = quick ? 1 : (n >= 1000000 ? 3 : 5);
@@ -278,7 +381,24 @@ int wmain(int argc, wchar_t** argv) {
         (!quick && n <= 10000) ? MeasurePlain(texts, runs, std::min(changes, 200)) : Figures{};
     const Figures shipped = MeasureShipped(texts, runs, changes);
     PrintRow("history", n, shipped, plain);
+    compaction.push_back({n, shipped.save, textBytes(n)});
     std::fflush(stdout);
+  }
+
+  // The journal is folded into the stored list once it outgrows it (8 MB at least): one save per
+  // that many journaled bytes.
+  std::printf("\njournal folded into the stored list:\n");
+  for (const auto& c : compaction) {
+    const double threshold = static_cast<double>(app::CompactionThreshold(c.listBytes));
+    const double perChange = c.saveMs * (static_cast<double>(c.listBytes) / c.entries + 14) / threshold;
+    std::printf("%9zu entries: a save of %.1f ms every %.0f MB journaled = %.4f ms per change of the "
+                "average entry's size\n",
+                c.entries, c.saveMs, threshold / 1e6, perChange);
+  }
+  if (!quick) {
+    std::printf("\n");
+    MeasureHugeText(4000000);
+    MeasureHugeText(25000000);
   }
 
   // Cold start with an empty history, and the CPU a running window uses while nothing happens.
