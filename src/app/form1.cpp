@@ -50,6 +50,7 @@ Form1::Form1(Form1Options options) : options_(std::move(options)), journal_(opti
 
 Form1::~Form1() {
   if (window_ && !unloaded_) Form_QueryUnload();
+  FinishCompaction();
   cSysTray1.reset();
   window_.reset();
 }
@@ -213,26 +214,82 @@ void Form1::RestoreEntries() {
   };
 }
 
-void Form1::CompactWhenDue() {
-  if (journal_.Size() <= compactAt_) return;
-  bool stored = false;
-  try {
-    stored = SaveEntries();
-  } catch (const std::bad_alloc&) {
-    // The change is journaled already; the list is stored whole later.
-  }
-  // On failure, wait until the journal has doubled: trying again at every change would cost the
-  // whole list each time.
-  if (!stored) compactAt_ = journal_.Size() * 2;
-}
+namespace {
 
-bool Form1::SaveEntries() {
-  const RowStore& rows = ListView1.Rows();
+std::wstring EncodeRows(const RowStore& rows) {
   size_t size = 0;
   for (size_t i = 0; i < rows.Count(); ++i) size += rows.Text(i).size() + 1;
   std::wstring files;
   files.reserve(size + size / 64 + 4);
   for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
+  return files;
+}
+
+}  // namespace
+
+void Form1::CompactWhenDue() {
+  if (journal_.Size() <= compactAt_ || compaction_.joinable() || compactionAsked_ || !hwnd_) return;
+  // Once the change at hand is recorded and its text let go: the list is copied for storing.
+  compactionAsked_ = ::PostMessageW(hwnd_, kStoreList, 0, 0) != FALSE;
+}
+
+void Form1::StartCompaction() {
+  compactionAsked_ = false;
+  if (journal_.Size() <= compactAt_ || compaction_.joinable() || unloaded_) return;
+  try {
+    std::wstring files = EncodeRows(ListView1.Rows());
+    if (!journal_.BeginFold(HashStoredList(files))) {
+      compactAt_ = journal_.Size() * 2;  // trying again at every change would cost the list each time
+      return;
+    }
+    compactedBytes_ = files.size() * sizeof(wchar_t);
+    compaction_ = std::thread([files = std::move(files), hwnd = hwnd_] {
+      bool stored = false;
+      try {
+        stored = SaveSetting(kSettingsApp, kSettingsSection, L"Files", files);
+        // On disk before the journal for it takes the old one's place, even through a power cut.
+        if (stored) FlushSettings(kSettingsApp, kSettingsSection);
+      } catch (...) {
+        stored = false;
+      }
+      (void)::PostMessageW(hwnd, kListStored, stored ? 1 : 0, 0);
+    });
+  } catch (const std::exception&) {
+    // No memory or no thread for it: the change is journaled already; the list is stored at close.
+    journal_.AbandonFold();
+    compactAt_ = journal_.Size() * 2;
+  }
+}
+
+void Form1::OnListStored(bool stored) {
+  if (!compaction_.joinable()) return;
+  compaction_.join();
+  if (stored && journal_.FinishFold()) {
+    compactAt_ = CompactionThreshold(compactedBytes_);
+    return;
+  }
+  journal_.AbandonFold();
+  if (stored) {
+    (void)SaveEntries();  // the new stored list is in place without its journal: store it again now
+  } else {
+    compactAt_ = journal_.Size() * 2;
+  }
+}
+
+void Form1::FinishCompaction() {
+  if (!compaction_.joinable()) return;
+  compaction_.join();
+  // Its message is still on its way; the result is read from the store itself.
+  MSG msg;
+  bool stored = false;
+  if (::PeekMessageW(&msg, hwnd_, kListStored, kListStored, PM_REMOVE)) stored = msg.wParam == 1;
+  if (stored && journal_.FinishFold()) return;
+  journal_.AbandonFold();
+}
+
+bool Form1::SaveEntries() {
+  FinishCompaction();
+  const std::wstring files = EncodeRows(ListView1.Rows());
   if (!SaveSetting(kSettingsApp, kSettingsSection, L"Files", files)) return false;
   // Only now, with the list on disk: a kill or a power cut before this line finds the old journal
   // for the old list, and loses nothing.
@@ -432,6 +489,12 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(whiteBrush_);
     case kShowRunningCopy:
       ShowFromTray();
+      return 0;
+    case kStoreList:
+      StartCompaction();
+      return 0;
+    case kListStored:
+      OnListStored(wParam == 1);
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;

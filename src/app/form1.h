@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/history_list_view.h"
 #include "app/journal.h"
@@ -18,6 +19,10 @@ inline constexpr wchar_t kCaption[] = L"Pellucidor";
 inline constexpr wchar_t kFormClass[] = L"PellucidorForm1";
 // Sent by a second start of the program: show the running window.
 constexpr UINT kShowRunningCopy = WM_APP + 1;
+// Storing the list whole while the window goes on: asked for once the journal has outgrown the
+// stored list, and posted by the storing thread when done (wParam 1 when stored).
+constexpr UINT kStoreList = WM_APP + 2;
+constexpr UINT kListStored = WM_APP + 3;
 
 // Window pointer settings.
 constexpr int kPointerDefault = 0, kPointerHourglass = 11, kPointerCustom = 99;
@@ -67,8 +72,13 @@ class Form1 {
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
   bool SaveEntries();
-  // Stores the list whole and restarts the journal once the journal has outgrown the stored list.
+  // Stores the list whole and restarts the journal once the journal has outgrown the stored list,
+  // on a thread of its own: a list of a hundred megabytes takes a second to store.
   void CompactWhenDue();
+  void StartCompaction();
+  void OnListStored(bool stored);
+  // Waits for a store that is under way and takes its result.
+  void FinishCompaction();
 
   // A check box's value (0 or 1); setting a new value raises its click handler, as a click would.
   static int Value(HWND check);
@@ -90,6 +100,9 @@ class Form1 {
   Form1Options options_;
   Journal journal_;
   uint64_t compactAt_ = 0;  // journal bytes past which the list is stored whole again
+  std::thread compaction_;
+  bool compactionAsked_ = false;
+  uint64_t compactedBytes_ = 0;  // the size of the list being stored
   HWND hwnd_ = nullptr;
   win::UniqueHwnd window_;
   int dpi_ = 96;

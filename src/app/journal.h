@@ -31,13 +31,24 @@ class Journal {
   // disk is full, with the first later change that finds room.
   void Append(JournalOp op, uint32_t position, std::wstring_view text);
   bool IsOpen() const { return static_cast<bool>(file_); }
+
+  // Storing the list whole while changes go on: from BeginFold, with the hash of the list being
+  // stored, every change also goes to a second journal for that list. Once the list is stored,
+  // FinishFold puts that journal in this one's place; AbandonFold drops it when storing failed.
+  // A start finds whichever of the two belongs to the stored list.
+  bool BeginFold(uint64_t storedHash);
+  bool FinishFold();
+  void AbandonFold();
   // Bytes in the journal file, as far as this process wrote or found them.
   uint64_t Size() const { return size_; }
 
  private:
   bool OpenForAppend(uint64_t wholeBytes);
+  std::wstring NextPath() const;
   std::wstring path_;
   uint64_t size_ = 0;
+  win::UniqueFile next_;
+  uint64_t nextSize_ = 0;
   win::UniqueFile file_;
   std::string unwritten_;  // whole records, in order, that the disk had no room for yet
 };

@@ -94,11 +94,6 @@ std::optional<std::vector<std::wstring>> GetFileNames() {
   return FileNamesFromDropBlock(block.data(), block.size(), CP_ACP);
 }
 
-bool IsMarkedPrivate() {
-  ClipboardSession session;
-  return ReadPrivateMark(session);
-}
-
 bool ReadPrivateMark(const ClipboardSession& open) {
   static const UINT ignore = ::RegisterClipboardFormatW(L"Clipboard Viewer Ignore");
   static const UINT exclude = ::RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing");

@@ -43,12 +43,10 @@ bool GetFormat(UINT format);
 // The names of the file list on the clipboard, or nothing when there is none or it cannot be read.
 std::optional<std::vector<std::wstring>> GetFileNames();
 
-// True when the content carries a mark asking clipboard monitors not to record it.
-bool IsMarkedPrivate();
-
-// The same reads on a clipboard that the caller holds open, so that the formats, the marks and
-// the text all come from one change.
+// The text, as GetText reads it, of a clipboard that the caller holds open, so that the formats,
+// the marks and the text all come from one change.
 std::optional<std::wstring> ReadText(const ClipboardSession& open);
+// True when the content carries a mark asking clipboard monitors not to record it.
 bool ReadPrivateMark(const ClipboardSession& open);
 
 }  // namespace clip

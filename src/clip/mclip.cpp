@@ -1,8 +1,12 @@
 #include "clip/mclip.h"
 
+#include <algorithm>
+#include <deque>
+#include <memory>
 #include <new>
 
 #include "app/history_list_view.h"
+#include "clip/capture.h"
 #include "clip/clip_data.h"
 #include "clip/clipboard.h"
 #include "clip/save_log.h"
@@ -19,54 +23,61 @@ namespace {
 
 HWND g_form = nullptr;
 app::HistoryListView* g_list = nullptr;
-DWORD g_lastSequence = 0;
+DWORD g_lastSequence = 0;  // the newest content handled
 bool g_haveSequence = false;
 // True while the recorder's loop runs; it records every change announced meanwhile itself.
 bool g_recording = false;
 // Set when newer content is announced while recording; the message passes then end at once.
 bool g_changeWaiting = false;
 
+// Every change is read at once by a thread of its own, and waits here for its turn.
+std::unique_ptr<clip::CaptureThread> g_capture;
+std::deque<clip::CapturedChange> g_pending;
+// Content written by the program itself, or announced while capture was off or busy: never recorded.
+std::deque<DWORD> g_passOver;
+constexpr size_t kPassOverKept = 64;
+const UINT kChangeCaptured = ::RegisterWindowMessageW(L"PellucidorChangeCaptured");
+
 constexpr UINT kChainTimeoutMs = 500;
 constexpr DWORD kLongestWithoutFullPassMs = 500;
-// A clipboard that another program keeps open is read again a little later, for about two seconds.
+// Without the capture thread, a clipboard that another program keeps open is read again a little
+// later, for about two seconds.
 constexpr UINT_PTR kRetryTimer = 0x5043;
 constexpr UINT kRetryDelayMs = 100;
 constexpr int kMaxRetries = 20;
 int g_retries = 0;
-DWORD g_retrySequence = 0;
+bool g_retryDue = false;
 
-// A notification for content already handled is a re-announcement (two viewers that re-join after
-// every change would otherwise hand it to each other for ever).
-bool IsNewContent() {
-  const DWORD seq = ::GetClipboardSequenceNumber();
-  if (g_haveSequence && seq == g_lastSequence) return false;
-  g_lastSequence = seq;
-  g_haveSequence = true;
-  g_retries = 0;
-  return true;
+bool IsNewer(DWORD sequence) {
+  return !g_haveSequence || static_cast<LONG>(sequence - g_lastSequence) > 0;
 }
 
-// Both announcements of a change come here. One that comes while a change is recorded is not
-// recorded where it comes, in a message pass of the recorder, but the pass ends at once and the
-// recorder's loop takes it: in a burst the next copy could replace it before a long pass is over,
-// and recording in the pass would nest one call in another for as long as the burst lasts.
-void OnClipboardNotice() {
-  if (!CaptureEnabled) return;
-  if (CaptureBusy || g_recording) {
-    if (g_haveSequence && ::GetClipboardSequenceNumber() != g_lastSequence) g_changeWaiting = true;
-    return;
-  }
-  if (IsNewContent()) RecordClipboardChange();
+void Handled(DWORD sequence) {
+  g_lastSequence = sequence;
+  g_haveSequence = true;
+}
+
+void PassOver(DWORD sequence) {
+  g_passOver.push_back(sequence);
+  if (g_passOver.size() > kPassOverKept) g_passOver.pop_front();
+}
+
+bool IsPassedOver(DWORD sequence) {
+  return std::find(g_passOver.begin(), g_passOver.end(), sequence) != g_passOver.end();
+}
+
+bool CaptureThreadRuns() {
+  return g_capture && g_capture->Running();
 }
 
 void CALLBACK RetryRecording(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   ::KillTimer(hwnd, id);
-  // Newer content brings its own notification; this retry was for content that is gone.
-  if (::GetClipboardSequenceNumber() != g_retrySequence || !CaptureEnabled) return;
+  if (!CaptureEnabled) return;
   if (CaptureBusy || g_recording) {
     (void)::SetTimer(hwnd, kRetryTimer, kRetryDelayMs, RetryRecording);
     return;
   }
+  g_retryDue = true;
   try {
     RecordClipboardChange();
   } catch (...) {
@@ -76,59 +87,76 @@ void CALLBACK RetryRecording(HWND hwnd, UINT, UINT_PTR id, DWORD) {
 
 void ScheduleRetry() {
   if (!g_form || ++g_retries > kMaxRetries) return;
-  g_retrySequence = ::GetClipboardSequenceNumber();
   (void)::SetTimer(g_form, kRetryTimer, kRetryDelayMs, RetryRecording);
 }
 
-// One change as read in one opening of the clipboard: its formats, its private marks and its text
-// can never come from two different copies.
-struct Capture {
-  int mask = 0;
-  bool fileList = false;
-  bool readable = true;   // false: another program held the clipboard, or the text was not rendered
-  bool passOver = false;  // marked private, or too large for the memory there is
-  std::wstring text;
-};
-
-Capture CaptureChange() {
-  Capture c;
-  clip::ClipboardSession session(g_form);
-  if (session.IsOpen()) {
-    // Nothing can change the content while it is open: this is the change that is read. When it
-    // is newer than the one announced, the announced one is gone and this one is the next.
-    g_lastSequence = ::GetClipboardSequenceNumber();
-    g_haveSequence = true;
+// The next change to record, oldest first; false when every change seen so far is handled.
+bool NextChange(clip::CapturedChange& change) {
+  if (CaptureThreadRuns()) {
+    for (clip::CapturedChange& c : g_capture->Take()) g_pending.push_back(std::move(c));
+    while (!g_pending.empty()) {
+      change = std::move(g_pending.front());
+      g_pending.pop_front();
+      if (!IsNewer(change.sequence) || IsPassedOver(change.sequence)) continue;
+      Handled(change.sequence);
+      return true;
+    }
+    return false;
   }
-  c.mask = ReadFormatMask();
-  c.fileList = c.mask == 0 && clip::GetFormat(clip::kFileList);
-  if (c.mask != 1 && c.mask != 8 && c.mask != 9) return c;
-  c.passOver = clip::ReadPrivateMark(session);
-  if (c.passOver) return c;
-  std::optional<std::wstring> text = clip::ReadText(session);  // no row rather than a wrong one
-  c.readable = text.has_value();
-  if (text) c.text = std::move(*text);
-  return c;
+  // Read here, on the window's thread.
+  const DWORD now = ::GetClipboardSequenceNumber();
+  if (!IsNewer(now) && !g_retryDue) return false;
+  if (IsNewer(now)) g_retries = 0;
+  g_retryDue = false;
+  change = clip::ReadChange(g_form);
+  Handled(change.sequence);
+  if (IsPassedOver(change.sequence)) return false;
+  return true;
+}
+
+bool ChangeWaiting() {
+  return ::GetClipboardSequenceNumber() != g_lastSequence || !g_pending.empty();
+}
+
+// Every announcement of a change comes here: the chain's, the format listener's and the capture
+// thread's. One that comes while a change is recorded is not recorded where it comes, in a message
+// pass of the recorder, but the pass ends at once and the recorder's loop takes it: recording in
+// the pass would nest one call in another for as long as a burst lasts.
+void OnClipboardNotice() {
+  if (!CaptureEnabled || (CaptureBusy && !g_recording)) {
+    // The program's own write, or a busy time: this content is never recorded.
+    PassOver(::GetClipboardSequenceNumber());
+    return;
+  }
+  if (CaptureBusy || g_recording) {
+    if (ChangeWaiting()) g_changeWaiting = true;
+    return;
+  }
+  RecordClipboardChange();
 }
 
 // A row, its log line and its journal record, or none of them.
-void AddEntry(std::wstring_view text, app::RowType label) {
-  if (!g_list || IsAlreadyListed(text)) return;
+void AddEntry(const clip::CapturedChange& change, app::RowType label) {
+  if (!g_list || IsAlreadyListed(change.text)) return;
   size_t row = 0;
   try {
-    row = g_list->AddItem(text);
+    row = g_list->AddItem(change.text);
   } catch (const std::bad_alloc&) {
     return;  // no row, so no line either
   }
   g_list->SetSubItem(row, label);
-  // The entry's text goes to the log from the row itself, in slices.
-  (void)clip::WriteLogLine({g_list->ItemText(row), clip::kAddedPhrase, clip::NowText()});
+  // The entry's text goes to the log from the row itself, in slices, with the time of the change.
+  (void)clip::WriteLogLine({g_list->ItemText(row), clip::kAddedPhrase, clip::LogTimeText(change.time)});
 }
 
 }  // namespace
 
 void SetRecordTarget(HWND form, app::HistoryListView* list) {
+  g_capture.reset();
+  g_pending.clear();
   g_form = form;
   g_list = list;
+  if (form && list) g_capture = std::make_unique<clip::CaptureThread>(form, kChangeCaptured);
 }
 
 void HookWindow(HWND form) {
@@ -175,6 +203,7 @@ void OnChainMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       OnClipboardNotice();
       break;
     default:
+      if (msg == kChangeCaptured) OnClipboardNotice();
       break;
   }
 }
@@ -189,12 +218,7 @@ void RejoinViewerChain() {
 }
 
 int ReadFormatMask() {
-  int mask = 0;
-  if (clip::GetFormat(clip::kText)) mask += 1;
-  if (clip::GetFormat(clip::kBitmap)) mask += 2;
-  if (clip::GetFormat(clip::kDib)) mask += 4;
-  if (clip::GetFormat(clip::RichTextFormat())) mask += 8;
-  return mask;
+  return clip::FormatMask();
 }
 
 void RecordClipboardChange() {
@@ -212,12 +236,14 @@ void RecordClipboardChange() {
     }
   } restore{outer};
   DWORD lastFullPass = ::GetTickCount();
-  do {
-    RecordOneChange();
-    // The loop takes the newest content itself: the announcements of what it has seen would pile
-    // up in a quick burst and keep the window busy long after it.
+  clip::CapturedChange change;
+  while (CaptureEnabled && !CaptureBusy && NextChange(change)) {
+    RecordOneChange(change);
+    // The loop takes every change itself: the announcements of what it has seen would pile up in
+    // a quick burst and keep the window busy long after it.
     MSG msg;
-    while (::PeekMessageW(&msg, g_form, WM_CLIPBOARDUPDATE, WM_CLIPBOARDUPDATE, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, g_form, WM_CLIPBOARDUPDATE, WM_CLIPBOARDUPDATE, PM_REMOVE) ||
+           ::PeekMessageW(&msg, g_form, kChangeCaptured, kChangeCaptured, PM_REMOVE)) {
     }
     // Passes end early while changes keep coming; now and then one runs whole, so that the window
     // still paints and takes input during a long burst.
@@ -225,21 +251,13 @@ void RecordClipboardChange() {
       win::DoEvents();
       lastFullPass = ::GetTickCount();
     }
-  } while (CaptureEnabled && !CaptureBusy && IsNewContent());
+  }
 }
 
-void RecordOneChange() {
+void RecordOneChange(const clip::CapturedChange& change) {
   CaptureBusy = true;
   g_changeWaiting = false;
-  Capture change;
-  try {
-    change = CaptureChange();
-  } catch (const std::bad_alloc&) {
-    change = Capture{};  // the list, the log and the journal stay as they were
-    change.mask = 1;
-    change.passOver = true;
-  }
-  int mask = change.mask;
+  int mask = change.formatMask;
   if (change.fileList) {
     FileListToText();
     mask = 15;
@@ -250,9 +268,9 @@ void RecordOneChange() {
     case 9:
       if (change.passOver) break;
       if (!change.readable) {
-        ScheduleRetry();
+        ScheduleRetry();  // only without the capture thread, which reads again itself
       } else {
-        AddEntry(change.text, mask == 1 ? app::RowType::Text : app::RowType::RichText);
+        AddEntry(change, mask == 1 ? app::RowType::Text : app::RowType::RichText);
       }
       break;
     case 2:
@@ -280,8 +298,7 @@ void FileListToText() {
 }
 
 void NoteOwnClipboardWrite() {
-  g_lastSequence = ::GetClipboardSequenceNumber();
-  g_haveSequence = true;
+  PassOver(::GetClipboardSequenceNumber());
 }
 
 }  // namespace mClip

@@ -10,6 +10,9 @@
 namespace app {
 class HistoryListView;
 }
+namespace clip {
+struct CapturedChange;
+}
 
 namespace mClip {
 
@@ -31,9 +34,10 @@ void RejoinViewerChain();
 
 // Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.
 int ReadFormatMask();
+// Records every change read since the last call, in order.
 void RecordClipboardChange();
-// One pass of the recording, for the change on the clipboard now.
-void RecordOneChange();
+// One pass of the recording, for one change as it was read.
+void RecordOneChange(const clip::CapturedChange& change);
 bool IsAlreadyListed(std::wstring_view text);
 void FileListToText();
 

@@ -106,6 +106,10 @@ std::wstring NowText() {
   return DateTimeText(t);
 }
 
+std::wstring LogTimeText(const SYSTEMTIME& when) {
+  return g_clock ? NowText() : DateTimeText(when);
+}
+
 bool WriteLogLine(std::wstring_view line) {
   return WriteLogLine({line});
 }

@@ -21,6 +21,8 @@ inline constexpr wchar_t kClearedPhrase[] = L"Clipboard was clear at ";
 // user's long time; at exactly midnight the date alone.
 std::wstring DateTimeText(const SYSTEMTIME& t);
 std::wstring NowText();
+// The time of an event that happened at when, as the log writes it.
+std::wstring LogTimeText(const SYSTEMTIME& when);
 
 // Appends the line and CR LF. Returns false when the line could not be written.
 bool WriteLogLine(std::wstring_view line);

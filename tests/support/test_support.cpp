@@ -513,7 +513,7 @@ std::string Utf8(std::wstring_view text) {
 }
 
 std::wstring ClipboardText() {
-  if (!::OpenClipboard(nullptr)) return L"<busy>";
+  if (!OpenClipboardPatiently()) return L"<busy>";
   std::wstring text;
   if (HANDLE h = ::GetClipboardData(CF_UNICODETEXT)) {
     if (auto* p = static_cast<const wchar_t*>(::GlobalLock(h))) {

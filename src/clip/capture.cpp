@@ -1,0 +1,179 @@
+#include "clip/capture.h"
+
+#include <mutex>
+#include <new>
+#include <optional>
+
+#include "clip/clipboard.h"
+#include "win/unique.h"
+
+namespace clip {
+
+struct CaptureThread::Shared {
+  HWND notify = nullptr;
+  UINT message = 0;
+  std::mutex lock;
+  std::deque<CapturedChange> changes;
+  HANDLE ready = nullptr;  // set once the thread listens, or gave up
+  HWND window = nullptr;   // the thread's own, for as long as it listens
+};
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"PellucidorCapture";
+constexpr UINT kStop = WM_APP + 1;
+constexpr UINT_PTR kRetryTimer = 1;
+constexpr UINT kRetryDelayMs = 100;
+constexpr int kMaxRetries = 20;  // a clipboard that another program keeps is read again for ~2 s
+
+struct Listener {
+  std::shared_ptr<CaptureThread::Shared> shared;
+  DWORD lastSequence = 0;
+  bool haveSequence = false;
+  int retries = 0;
+};
+
+void CaptureNew(HWND window, Listener& l) {
+  // Content that changed while one change was read is the next change: read it too, at once.
+  for (;;) {
+    const DWORD now = ::GetClipboardSequenceNumber();
+    if (l.haveSequence && now == l.lastSequence) return;
+    CapturedChange c = ReadChange(window);
+    if (!c.readable) {
+      // Read again a little later, unless newer content comes first.
+      if (++l.retries <= kMaxRetries) (void)::SetTimer(window, kRetryTimer, kRetryDelayMs, nullptr);
+      return;
+    }
+    l.retries = 0;
+    l.lastSequence = c.sequence;
+    l.haveSequence = true;
+    {
+      std::lock_guard<std::mutex> hold(l.shared->lock);
+      l.shared->changes.push_back(std::move(c));
+    }
+    (void)::PostMessageW(l.shared->notify, l.shared->message, 0, 0);
+  }
+}
+
+LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
+  auto* l = reinterpret_cast<Listener*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  try {
+    switch (msg) {
+      case WM_CLIPBOARDUPDATE:
+        if (l) {
+          l->retries = 0;
+          CaptureNew(window, *l);
+        }
+        return 0;
+      case WM_TIMER:
+        ::KillTimer(window, wParam);
+        if (l) CaptureNew(window, *l);
+        return 0;
+      case kStop:
+        (void)::RemoveClipboardFormatListener(window);
+        ::DestroyWindow(window);
+        ::PostQuitMessage(0);
+        return 0;
+      default:
+        break;
+    }
+  } catch (...) {
+    return 0;  // nothing may unwind into the system's frames
+  }
+  return ::DefWindowProcW(window, msg, wParam, lParam);
+}
+
+DWORD WINAPI Run(void* param) {
+  Listener l{*static_cast<std::shared_ptr<CaptureThread::Shared>*>(param)};
+  delete static_cast<std::shared_ptr<CaptureThread::Shared>*>(param);
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ListenerProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = kWindowClass;
+  (void)::RegisterClassW(&wc);  // registered already by an earlier thread: fine
+  HWND window =
+      ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+  if (window) {
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&l));
+    l.lastSequence = ::GetClipboardSequenceNumber();  // what is there already is not a change
+    l.haveSequence = true;
+    if (!::AddClipboardFormatListener(window)) {
+      ::DestroyWindow(window);
+      window = nullptr;
+    }
+  }
+  l.shared->window = window;
+  ::SetEvent(l.shared->ready);
+  if (!window) return 1;
+  MSG msg;
+  while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+  return 0;
+}
+
+}  // namespace
+
+int FormatMask() {
+  int mask = 0;
+  if (GetFormat(kText)) mask += 1;
+  if (GetFormat(kBitmap)) mask += 2;
+  if (GetFormat(kDib)) mask += 4;
+  if (GetFormat(RichTextFormat())) mask += 8;
+  return mask;
+}
+
+CapturedChange ReadChange(HWND owner) {
+  CapturedChange c;
+  ClipboardSession session(owner);
+  // Nothing changes the content while it is open: this sequence number is that of what is read.
+  c.sequence = ::GetClipboardSequenceNumber();
+  ::GetLocalTime(&c.time);
+  c.formatMask = FormatMask();
+  c.fileList = c.formatMask == 0 && GetFormat(kFileList);
+  if (c.formatMask != 1 && c.formatMask != 8 && c.formatMask != 9) return c;
+  try {
+    c.passOver = ReadPrivateMark(session);
+    if (c.passOver) return c;
+    std::optional<std::wstring> text = ReadText(session);  // no row rather than a wrong one
+    c.readable = text.has_value();
+    if (text) c.text = std::move(*text);
+  } catch (const std::bad_alloc&) {
+    c.passOver = true;  // the list, the log and the journal stay as they were
+    c.text.clear();
+  }
+  return c;
+}
+
+CaptureThread::CaptureThread(HWND notify, UINT message) : shared_(std::make_shared<Shared>()) {
+  shared_->notify = notify;
+  shared_->message = message;
+  win::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!ready) return;
+  shared_->ready = ready.get();
+  auto* param = new std::shared_ptr<Shared>(shared_);
+  thread_ = ::CreateThread(nullptr, 0, Run, param, 0, nullptr);
+  if (!thread_) {
+    delete param;
+    return;
+  }
+  (void)::WaitForSingleObject(ready.get(), INFINITE);
+  shared_->ready = nullptr;
+  running_ = shared_->window != nullptr;
+}
+
+CaptureThread::~CaptureThread() {
+  if (!thread_) return;
+  if (running_) (void)::PostMessageW(shared_->window, kStop, 0, 0);
+  // A read that waits on a hung clipboard owner may keep it a while; it holds its own share of
+  // the state and ends by itself.
+  (void)::WaitForSingleObject(thread_, 5000);
+  ::CloseHandle(thread_);
+}
+
+std::deque<CapturedChange> CaptureThread::Take() {
+  std::lock_guard<std::mutex> hold(shared_->lock);
+  std::deque<CapturedChange> taken;
+  taken.swap(shared_->changes);
+  return taken;
+}
+
+}  // namespace clip
