@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <functional>
 #include <random>
+#include <set>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "app/journal_codec.h"
 #include "app/settings.h"
 #include "clip/clipboard.h"
+#include "clip/mclip.h"
 #include "clip/save_log.h"
 #include "plain_design.h"
 #include "win/module.h"
@@ -118,6 +121,17 @@ struct Figures {
   bool measured = false;
 };
 
+// Puts the text on the clipboard and waits until the window has handled the change: read by the
+// capture thread, then recorded (or found listed) by the window.
+void RecordNow(const std::wstring& text) {
+  clip::SetText(text);
+  const DWORD sequence = ::GetClipboardSequenceNumber();
+  while (static_cast<LONG>(mClip::HandledSequence() - sequence) < 0) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+    Pump();
+  }
+}
+
 std::unique_ptr<app::Form1> OpenForm() {
   auto form = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false, {}});
   form->Create(::GetModuleHandleW(nullptr));
@@ -154,8 +168,8 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   std::vector<double> fresh, dup;
   for (int k = 0; k < changes; ++k) {
     const std::wstring text = L"bench new text " + std::to_wstring(texts.size()) + L"." + std::to_wstring(k);
-    fresh.push_back(Time([&] { clip::SetText(text); }));
-    dup.push_back(Time([&] { clip::SetText(texts[(k * 7919u) % texts.size()]); }));
+    fresh.push_back(Time([&] { RecordNow(text); }));
+    dup.push_back(Time([&] { RecordNow(texts[(k * 7919u) % texts.size()]); }));
   }
   f.recordNew = Median(fresh);
   f.recordDup = Median(dup);
@@ -228,7 +242,9 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
 // memory the process holds meanwhile.
 class Watch {
  public:
-  explicit Watch(HWND window) : window_(window), thread_(::CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
+  // memory: also follow the private memory (walking the address space holds up other threads a little).
+  Watch(HWND window, bool memory)
+      : window_(window), memory_(memory), thread_(::CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
   ~Watch() {
     ::InterlockedExchange(&stop_, 1);
     ::WaitForSingleObject(thread_.get(), INFINITE);
@@ -240,7 +256,7 @@ class Watch {
   static DWORD WINAPI Run(void* p) {
     auto* self = static_cast<Watch*>(p);
     while (!::InterlockedCompareExchange(&self->stop_, 0, 0)) {
-      self->peakPrivate = std::max(self->peakPrivate, PrivateBytes());
+      if (self->memory_) self->peakPrivate = std::max(self->peakPrivate, PrivateBytes());
       const double t0 = NowMs();
       DWORD_PTR ignored = 0;
       ::SendMessageTimeoutW(self->window_, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &ignored);
@@ -250,6 +266,7 @@ class Watch {
     return 0;
   }
   HWND window_;
+  bool memory_;
   volatile LONG stop_ = 0;
   win::UniqueHandle thread_;
 };
@@ -258,12 +275,13 @@ class Watch {
 // and a journal record.
 void MeasureHugeText(size_t chars) {
   auto form = OpenForm();
+  form->ListView1.Clear();  // what earlier measures left in the journal
   Pump();
   const size_t before = PrivateBytes();
   double silence = 0, seconds = 0;
   size_t peak = 0;
   {
-    Watch watch(form->hwnd());
+    Watch watch(form->hwnd(), true);
     wchar_t self[MAX_PATH];
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring cmd = L"\"" + std::wstring(self) + L"\" --copy " + std::to_wstring(chars);
@@ -283,11 +301,12 @@ void MeasureHugeText(size_t chars) {
     peak = watch.peakPrivate;
   }
   const double utf16 = static_cast<double>(chars * sizeof(wchar_t));
-  std::printf("a %.0f MB text (%zu characters): %s in %.2f s; the window's longest silence %.0f ms; "
-              "peak private memory %.0f MB above idle = %.2f x its UTF-16 size\n",
-              utf16 / 1e6, chars, form->ListView1.Count() == 1 ? "recorded" : "NOT recorded", seconds, silence,
-              (static_cast<double>(peak) - static_cast<double>(before)) / 1e6,
-              (static_cast<double>(peak) - static_cast<double>(before)) / utf16);
+  std::printf(
+      "a %.0f MB text (%zu characters): %s in %.2f s; the window's longest silence %.0f ms; "
+      "peak private memory %.0f MB above idle = %.2f x its UTF-16 size\n",
+      utf16 / 1e6, chars, form->ListView1.Count() == 1 ? "recorded" : "NOT recorded", seconds, silence,
+      (static_cast<double>(peak) - static_cast<double>(before)) / 1e6,
+      (static_cast<double>(peak) - static_cast<double>(before)) / utf16);
   std::fflush(stdout);
   form->ListView1.Clear();
   form.reset();
@@ -306,6 +325,162 @@ int CopyText(size_t chars) {
   ::SetClipboardData(CF_UNICODETEXT, mem);
   ::CloseClipboard();
   return 0;
+}
+
+// Helper processes for the bursts: the copier, the bare reader and the busy loops.
+constexpr wchar_t kBurstEnd[] = L"end of burst";
+constexpr wchar_t kReaderReady[] = L"PellucidorBenchReaderReady";
+constexpr wchar_t kReaderStop[] = L"PellucidorBenchReaderStop";
+
+bool PutText(const std::wstring& text) {
+  HGLOBAL mem = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
+  if (!mem) return false;
+  std::memcpy(::GlobalLock(mem), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+  ::GlobalUnlock(mem);
+  bool open = false;
+  for (int i = 0; i < 500 && !(open = ::OpenClipboard(nullptr)); ++i) ::Sleep(2);
+  if (!open) {
+    ::GlobalFree(mem);
+    return false;
+  }
+  ::EmptyClipboard();
+  if (!::SetClipboardData(CF_UNICODETEXT, mem)) ::GlobalFree(mem);
+  ::CloseClipboard();
+  return true;
+}
+
+int CopyBurst(unsigned count, unsigned spacingMs) {
+  for (unsigned i = 1; i <= count; ++i) {
+    PutText(L"burst " + std::to_wstring(i));
+    if (spacingMs) ::Sleep(spacingMs);
+  }
+  ::Sleep(100);
+  return PutText(kBurstEnd) ? 0 : 1;
+}
+
+// A window that reads each change's text when told of it, and nothing else: what any program can
+// read of a burst. Its exit code is the number of distinct burst texts it read.
+std::set<std::wstring> g_read;
+LRESULT CALLBACK BareReaderProc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+  if (msg != WM_CLIPBOARDUPDATE) return ::DefWindowProcW(h, msg, w, l);
+  bool open = false;  // the window's capture thread may hold it a moment, as any other reader may
+  for (int i = 0; i < 100 && !(open = ::OpenClipboard(h)); ++i) ::Sleep(1);
+  if (open) {
+    if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+      if (const auto* p = static_cast<const wchar_t*>(::GlobalLock(data))) {
+        const std::wstring text = p;
+        ::GlobalUnlock(data);
+        if (text.rfind(L"burst ", 0) == 0) g_read.insert(text);
+      }
+    }
+    ::CloseClipboard();
+  }
+  return 0;
+}
+
+int BareReader() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = BareReaderProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"PellucidorBenchReader";
+  ::RegisterClassW(&wc);
+  win::UniqueHwnd window(::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                           wc.hInstance, nullptr));
+  ::AddClipboardFormatListener(window.get());
+  win::UniqueHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, kReaderReady));
+  win::UniqueHandle stop(::OpenEventW(SYNCHRONIZE, FALSE, kReaderStop));
+  ::SetEvent(ready.get());
+  const HANDLE wait = stop.get();
+  while (::MsgWaitForMultipleObjects(1, &wait, FALSE, 60000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+  }
+  return static_cast<int>(g_read.size());
+}
+
+win::UniqueHandle StartSelf(const std::wstring& args) {
+  wchar_t self[MAX_PATH];
+  ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring cmd = L"\"" + std::wstring(self) + L"\" " + args;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return {};
+  ::CloseHandle(pi.hThread);
+  return win::UniqueHandle(pi.hProcess);
+}
+
+void PumpUntil(const std::function<bool()>& done, double timeoutMs) {
+  const double until = NowMs() + timeoutMs;
+  while (!done() && NowMs() < until) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    Pump();
+  }
+}
+
+void PumpFor(double ms) {
+  const double until = NowMs() + ms;
+  while (NowMs() < until) {
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    Pump();
+  }
+}
+
+// Bursts of copies from another process, counted by the window and, in the same run, by a bare
+// reader; with busy, two other processes keep both cores busy meanwhile.
+void MeasureBursts(bool busy) {
+  std::vector<win::UniqueHandle> spinners;
+  if (busy) {
+    for (int i = 0; i < 2; ++i) spinners.push_back(StartSelf(L"--spin"));
+  }
+  auto form = OpenForm();
+  form->ListView1.Clear();  // what earlier measures left in the journal
+  std::printf("\nbursts of 300 copies from another process, %s:\n",
+              busy ? "both cores busy elsewhere" : "quiet machine");
+  for (unsigned spacing : {25u, 10u, 5u, 1u}) {
+    form->ListView1.Clear();
+    Pump();
+    win::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, kReaderReady));
+    win::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, kReaderStop));
+    win::UniqueHandle reader = StartSelf(L"--reader");
+    PumpUntil([&] { return ::WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }, 10000);
+    double silence = 0;
+    {
+      Watch watch(form->hwnd(), false);
+      win::UniqueHandle copier = StartSelf(L"--burst 300 " + std::to_wstring(spacing));
+      PumpUntil([&] { return ::WaitForSingleObject(copier.get(), 0) == WAIT_OBJECT_0; }, 120000);
+      PumpUntil(
+          [&] {
+            return form->ListView1.Count() > 0 &&
+                   form->ListView1.ItemText(form->ListView1.Count()) == kBurstEnd;
+          },
+          30000);
+      silence = watch.longestSilenceMs;
+    }
+    PumpFor(200);  // the reader's last notifications
+    ::SetEvent(stop.get());
+    PumpUntil([&] { return ::WaitForSingleObject(reader.get(), 0) == WAIT_OBJECT_0; }, 30000);
+    DWORD bare = 0;
+    ::GetExitCodeProcess(reader.get(), &bare);
+    if (bare == STILL_ACTIVE) {
+      ::TerminateProcess(reader.get(), 0);
+      bare = 0;
+    }
+    std::set<std::wstring> recorded;
+    for (size_t i = 1; i <= form->ListView1.Count(); ++i) {
+      const std::wstring_view t = form->ListView1.ItemText(i);
+      if (t.rfind(L"burst ", 0) == 0) recorded.insert(std::wstring(t));
+    }
+    std::printf(
+        "%3u ms apart: Pellucidor %3zu, bare reader %3lu (%5.1f %%); the window's longest silence %.0f ms\n",
+        spacing, recorded.size(), static_cast<unsigned long>(bare),
+        bare ? 100.0 * static_cast<double>(recorded.size()) / bare : 0.0, silence);
+    std::fflush(stdout);
+  }
+  form->ListView1.Clear();
+  form.reset();
+  for (auto& s : spinners) ::TerminateProcess(s.get(), 0);
 }
 
 void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
@@ -327,7 +502,15 @@ void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc > 2 && std::wstring(argv[1]) == L"--copy") return CopyText(std::wcstoul(argv[2], nullptr, 10));
+  const std::wstring mode = argc > 1 ? argv[1] : L"";
+  if (argc > 2 && mode == L"--copy") return CopyText(std::wcstoul(argv[2], nullptr, 10));
+  if (argc > 3 && mode == L"--burst")
+    return CopyBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
+  if (mode == L"--reader") return BareReader();
+  if (mode == L"--spin") {
+    static volatile LONG spins = 0;
+    for (;;) ::InterlockedIncrement(&spins);
+  }
   const bool quick = argc > 1 && std::wstring(argv[1]) == L"--quick";
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&icc);
@@ -343,6 +526,11 @@ int wmain(int argc, wchar_t** argv) {
   if (hugeOnly) {
     MeasureHugeText(4000000);
     MeasureHugeText(25000000);
+    return 0;
+  }
+  if (mode == L"--bursts") {
+    MeasureBursts(false);
+    MeasureBursts(true);
     return 0;
   }
   SYSTEM_INFO si{};
@@ -391,14 +579,17 @@ int wmain(int argc, wchar_t** argv) {
   for (const auto& c : compaction) {
     const double threshold = static_cast<double>(app::CompactionThreshold(c.listBytes));
     const double perChange = c.saveMs * (static_cast<double>(c.listBytes) / c.entries + 14) / threshold;
-    std::printf("%9zu entries: a save of %.1f ms every %.0f MB journaled = %.4f ms per change of the "
-                "average entry's size\n",
-                c.entries, c.saveMs, threshold / 1e6, perChange);
+    std::printf(
+        "%9zu entries: a save of %.1f ms every %.0f MB journaled = %.4f ms per change of the "
+        "average entry's size\n",
+        c.entries, c.saveMs, threshold / 1e6, perChange);
   }
   if (!quick) {
     std::printf("\n");
     MeasureHugeText(4000000);
     MeasureHugeText(25000000);
+    MeasureBursts(false);
+    MeasureBursts(true);
   }
 
   // Cold start with an empty history, and the CPU a running window uses while nothing happens.

@@ -112,12 +112,12 @@ DWORD WINAPI Run(void* param) {
 
 }  // namespace
 
-int FormatMask() {
+int FormatMask(const Formats& formats) {
   int mask = 0;
-  if (GetFormat(kText)) mask += 1;
-  if (GetFormat(kBitmap)) mask += 2;
-  if (GetFormat(kDib)) mask += 4;
-  if (GetFormat(RichTextFormat())) mask += 8;
+  if (formats.Has(kText)) mask += 1;
+  if (formats.Has(kBitmap)) mask += 2;
+  if (formats.Has(kDib)) mask += 4;
+  if (formats.Has(RichTextFormat())) mask += 8;
   return mask;
 }
 
@@ -127,11 +127,12 @@ CapturedChange ReadChange(HWND owner) {
   // Nothing changes the content while it is open: this sequence number is that of what is read.
   c.sequence = ::GetClipboardSequenceNumber();
   ::GetLocalTime(&c.time);
-  c.formatMask = FormatMask();
-  c.fileList = c.formatMask == 0 && GetFormat(kFileList);
+  const Formats formats = Formats::Available();
+  c.formatMask = FormatMask(formats);
+  c.fileList = c.formatMask == 0 && formats.Has(kFileList);
   if (c.formatMask != 1 && c.formatMask != 8 && c.formatMask != 9) return c;
   try {
-    c.passOver = ReadPrivateMark(session);
+    c.passOver = ReadPrivateMark(session, formats);
     if (c.passOver) return c;
     std::optional<std::wstring> text = ReadText(session);  // no row rather than a wrong one
     c.readable = text.has_value();
@@ -155,6 +156,8 @@ CaptureThread::CaptureThread(HWND notify, UINT message) : shared_(std::make_shar
     delete param;
     return;
   }
+  // It only waits and reads: when a copy comes it must run before the next copy replaces it.
+  (void)::SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
   (void)::WaitForSingleObject(ready.get(), INFINITE);
   shared_->ready = nullptr;
   running_ = shared_->window != nullptr;

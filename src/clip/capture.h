@@ -22,8 +22,9 @@ struct CapturedChange {
   std::wstring text;      // for text and rich text that is not passed over
 };
 
+class Formats;
 // Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.
-int FormatMask();
+int FormatMask(const Formats& formats);
 
 // Reads the change on the clipboard now, in one opening, with owner as the clipboard's opener.
 CapturedChange ReadChange(HWND owner);

@@ -1,5 +1,6 @@
 #include "clip/clipboard.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "clip/clip_data.h"
@@ -8,8 +9,8 @@
 namespace clip {
 namespace {
 
-constexpr int kOpenAttempts = 10;
-constexpr DWORD kOpenRetryMs = 10;
+constexpr int kOpenAttempts = 100;
+constexpr DWORD kOpenRetryMs = 1;  // soon: the next copy of a burst may come within milliseconds
 
 // Locks a clipboard block for reading and unlocks it again.
 class BlockView {
@@ -94,12 +95,31 @@ std::optional<std::vector<std::wstring>> GetFileNames() {
   return FileNamesFromDropBlock(block.data(), block.size(), CP_ACP);
 }
 
-bool ReadPrivateMark(const ClipboardSession& open) {
+Formats Formats::Available() {
+  Formats f;
+  UINT count = 0;
+  f.formats_.resize(32);
+  while (!::GetUpdatedClipboardFormats(f.formats_.data(), static_cast<UINT>(f.formats_.size()), &count)) {
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || f.formats_.size() >= 4096) {
+      count = 0;
+      break;
+    }
+    f.formats_.resize(f.formats_.size() * 4);
+  }
+  f.formats_.resize(count);
+  return f;
+}
+
+bool Formats::Has(UINT format) const {
+  return std::find(formats_.begin(), formats_.end(), format) != formats_.end();
+}
+
+bool ReadPrivateMark(const ClipboardSession& open, const Formats& formats) {
   static const UINT ignore = ::RegisterClipboardFormatW(L"Clipboard Viewer Ignore");
   static const UINT exclude = ::RegisterClipboardFormatW(L"ExcludeClipboardContentFromMonitorProcessing");
   static const UINT history = ::RegisterClipboardFormatW(L"CanIncludeInClipboardHistory");
-  if (GetFormat(ignore) || GetFormat(exclude)) return true;
-  if (!GetFormat(history) || !open.IsOpen()) return false;
+  if (formats.Has(ignore) || formats.Has(exclude)) return true;
+  if (!formats.Has(history) || !open.IsOpen()) return false;
   BlockView block(::GetClipboardData(history));
   DWORD value = 1;
   if (!block.data() || block.size() < sizeof(value)) return false;

@@ -43,10 +43,21 @@ bool GetFormat(UINT format);
 // The names of the file list on the clipboard, or nothing when there is none or it cannot be read.
 std::optional<std::vector<std::wstring>> GetFileNames();
 
+// The formats on the clipboard, synthesised ones included, asked for all at once: in a burst of
+// copies every call to the system counts.
+class Formats {
+ public:
+  static Formats Available();
+  bool Has(UINT format) const;
+
+ private:
+  std::vector<UINT> formats_;
+};
+
 // The text, as GetText reads it, of a clipboard that the caller holds open, so that the formats,
 // the marks and the text all come from one change.
 std::optional<std::wstring> ReadText(const ClipboardSession& open);
 // True when the content carries a mark asking clipboard monitors not to record it.
-bool ReadPrivateMark(const ClipboardSession& open);
+bool ReadPrivateMark(const ClipboardSession& open, const Formats& formats);
 
 }  // namespace clip

@@ -218,7 +218,7 @@ void RejoinViewerChain() {
 }
 
 int ReadFormatMask() {
-  return clip::FormatMask();
+  return clip::FormatMask(clip::Formats::Available());
 }
 
 void RecordClipboardChange() {
@@ -254,7 +254,7 @@ void RecordClipboardChange() {
   }
 }
 
-void RecordOneChange(const clip::CapturedChange& change) {
+void RecordOneChange(clip::CapturedChange& change) {
   CaptureBusy = true;
   g_changeWaiting = false;
   int mask = change.formatMask;
@@ -271,6 +271,7 @@ void RecordOneChange(const clip::CapturedChange& change) {
         ScheduleRetry();  // only without the capture thread, which reads again itself
       } else {
         AddEntry(change, mask == 1 ? app::RowType::Text : app::RowType::RichText);
+        std::wstring().swap(change.text);  // the row holds it now: a huge text is not kept twice
       }
       break;
     case 2:
@@ -295,6 +296,10 @@ void FileListToText() {
   const auto names = clip::GetFileNames();
   if (!names) return;  // nothing readable: leave the clipboard as it is
   if (clip::SetText(clip::JoinPathLines(*names))) NoteOwnClipboardWrite();
+}
+
+DWORD HandledSequence() {
+  return g_lastSequence;
 }
 
 void NoteOwnClipboardWrite() {

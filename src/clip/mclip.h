@@ -37,7 +37,7 @@ int ReadFormatMask();
 // Records every change read since the last call, in order.
 void RecordClipboardChange();
 // One pass of the recording, for one change as it was read.
-void RecordOneChange(const clip::CapturedChange& change);
+void RecordOneChange(clip::CapturedChange& change);
 bool IsAlreadyListed(std::wstring_view text);
 void FileListToText();
 
@@ -47,5 +47,8 @@ void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The program's own clipboard write: its change is not new content for the recorder.
 void NoteOwnClipboardWrite();
+
+// The clipboard's sequence number of the newest change recorded or passed over.
+DWORD HandledSequence();
 
 }  // namespace mClip
