@@ -22,6 +22,7 @@ inline constexpr wchar_t kListTooltip[] =
 class HistoryListView {
  public:
   HistoryListView() = default;
+  ~HistoryListView();
   HistoryListView(const HistoryListView&) = delete;
   HistoryListView& operator=(const HistoryListView&) = delete;
 
@@ -60,7 +61,7 @@ class HistoryListView {
 
  private:
   void RefreshWhenIdle();
-  static void CALLBACK RefreshTimer(HWND, UINT, UINT_PTR id, DWORD);
+  static void CALLBACK RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;
