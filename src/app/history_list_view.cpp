@@ -83,6 +83,7 @@ size_t HistoryListView::AddItem(std::wstring_view text) {
 }
 
 void HistoryListView::SetSubItem(size_t position, RowType type) {
+  if (!IsRow(position)) return;
   store_.SetType(position - 1, type);
   ListView_RedrawItems(hwnd_, static_cast<int>(position - 1), static_cast<int>(position - 1));
 }
@@ -116,12 +117,14 @@ void CALLBACK HistoryListView::RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD)
 }
 
 void HistoryListView::Select(size_t position) {
+  if (!IsRow(position)) return;
   Refresh();
   const int i = static_cast<int>(position - 1);
   ListView_SetItemState(hwnd_, i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 void HistoryListView::Remove(size_t position) {
+  if (!IsRow(position)) return;
   Refresh();
   store_.Remove(position - 1);
   // The control shifts its selection and focus past the removed row.
