@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tray/msystray.h"
@@ -12,10 +13,25 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"PellucidorTrayControl";
 
+// Window and icon handles keep their meaning in 32 bits; a 64-bit program widens them with their sign.
+template <typename H>
+H Handle(uint32_t h) {
+  return reinterpret_cast<H>(static_cast<intptr_t>(static_cast<int32_t>(h)));
+}
+
+// The record's fields in this build's own layout of the same record: a 64-bit build's is wider, and
+// copied byte for byte the record would name another window.
 bool RealShellNotify(uint32_t operation, const NotifyRecord& record) {
-  static_assert(sizeof(NOTIFYICONDATAA) >= kRecordSize);
+  static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == kRecordSize);
+  const NotifyFields f = UnpackNotifyRecord(record);
   NOTIFYICONDATAA data{};
-  std::memcpy(&data, record.data(), kRecordSize);
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = Handle<HWND>(f.hWnd);
+  data.uID = f.uID;
+  data.uFlags = f.uFlags;
+  data.uCallbackMessage = f.uCallbackMessage;
+  data.hIcon = Handle<HICON>(f.hIcon);
+  std::memcpy(data.szTip, f.szTip.data(), std::min<size_t>(f.szTip.size(), sizeof(data.szTip)));
   return ::Shell_NotifyIconA(operation, &data) != FALSE;
 }
 
