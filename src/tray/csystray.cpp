@@ -40,8 +40,8 @@ ShellNotifyFn& ShellNotify() {
   return fn;
 }
 
-void Send(uint32_t operation, const NotifyFields& fields) {
-  (void)ShellNotify()(operation, PackNotifyRecord(fields));
+bool Send(uint32_t operation, const NotifyFields& fields) {
+  return ShellNotify()(operation, PackNotifyRecord(fields));
 }
 
 uint32_t Handle32(const void* h) {
@@ -83,7 +83,7 @@ cSysTray::~cSysTray() {
   if (InTray()) SetInTray(false);
 }
 
-void cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
+bool cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
   NotifyFields f;
   f.hWnd = Handle32(hWnd);
   f.uID = static_cast<uint32_t>(IconId);
@@ -100,7 +100,7 @@ void cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, con
   f.uCallbackMessage = kTrayCallbackMessage;
   f.uFlags |= kNifMessage;
   f.cbSize = kRecordSize;
-  Send(kNimAdd, f);
+  return Send(kNimAdd, f);
 }
 
 void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
@@ -149,10 +149,10 @@ void cSysTray::SetInTray(bool value) {
     mSysTray::TrayPrevWndProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayWndProc)));
     (void)::SetWindowLongPtrW(mWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    AddToTray(mWnd, mIconId, TrayTip(), TrayIcon());
-    mAdded = true;
-  } else if (!value && mAdded) {
-    RemoveFromTray(mWnd, mIconId);
+    // Refused when there is no task bar yet; the next one to be created gets it.
+    mAdded = AddToTray(mWnd, mIconId, TrayTip(), TrayIcon());
+  } else if (!value && userMode_) {
+    if (mAdded) RemoveFromTray(mWnd, mIconId);
     (void)::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayPrevWndProc));
     mAdded = false;
   }
@@ -161,7 +161,9 @@ void cSysTray::SetInTray(bool value) {
 }
 
 void cSysTray::ReAddAfterShellRestart() {
-  if (mAdded) AddToTray(mWnd, mIconId, mTip, mIcon);
+  if (!mInTray || !userMode_) return;
+  // A task bar that kept the icon refuses it again: it is still there.
+  if (AddToTray(mWnd, mIconId, mTip, mIcon)) mAdded = true;
 }
 
 void cSysTray::RaiseMouseEvent(uint32_t MouseMessage, int32_t& Id) {
