@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "tray/csystray.h"
 #include "tray/msystray.h"
@@ -247,6 +248,16 @@ TEST_F(TrayTest, AnIconTheShellRefusedIsAddedByTheNextTaskBar) {
     EXPECT_EQ(sent_.size(), before + (taskBarComes ? 1 : 0)) << "deleted only once added";
     EXPECT_EQ(::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC), original);
   }
+}
+
+TEST_F(TrayTest, NothingThrownByAnEventLeavesTheTrayWindow) {
+  cSysTray t;
+  ::SetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
+  t.MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
+  t.SetInTray(true);
+  g_seen.clear();
+  EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42);
+  EXPECT_EQ(g_seen, std::vector<UINT>{WM_LBUTTONDBLCLK}) << "and the message still goes on";
 }
 
 TEST(TrayShell, TheRealShellTakesTheRecord) {
