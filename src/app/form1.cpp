@@ -16,6 +16,7 @@
 #include "clip/save_log.h"
 #include "startup/mstartup.h"
 #include "win/module.h"
+#include "win/system_program.h"
 
 namespace app {
 namespace {
@@ -359,11 +360,14 @@ void Form1::Check3_Click() {
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION pi{};
-  if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+  // The system's Notepad by its full path: by name alone, a notepad.exe beside us would run.
+  const std::wstring notepad = win::SystemProgramPath(L"notepad.exe");
+  if (!notepad.empty() && ::CreateProcessW(notepad.c_str(), command.data(), nullptr, nullptr, FALSE, 0,
+                                           nullptr, nullptr, &si, &pi)) {
     win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
     return;
   }
-  // No editor by that name: the program the user has for the file, if any.
+  // No Notepad: the program the user has chosen for the log, which is named by its full path.
   (void)::ShellExecuteW(hwnd_, L"open", path.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 

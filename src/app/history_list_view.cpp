@@ -9,8 +9,19 @@ namespace app {
 namespace {
 
 constexpr UINT kRefreshDelayMs = 30;  // well below what the eye notices
+// On the list's own window, so an id unlike any the control itself may use there.
+constexpr UINT_PTR kRefreshTimer = 0x5044;
 
 }  // namespace
+
+HistoryListView::~HistoryListView() {
+  // The window may outlive us (or be gone, its handle taken by another): only ours is touched. A
+  // WM_TIMER already queued then finds no list.
+  if (hwnd_ && ::GetWindowLongPtrW(hwnd_, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this)) {
+    ::KillTimer(hwnd_, kRefreshTimer);
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+  }
+}
 
 void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
   hwnd_ = ::CreateWindowExW(
@@ -18,6 +29,8 @@ void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
       r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
+  // The refresh timer finds the list through its window.
+  ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   if (font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
 
@@ -55,7 +68,7 @@ void HistoryListView::SetColumnWidth(int column, int pixels) {
 void HistoryListView::Refresh() {
   if (refreshPending_) {
     refreshPending_ = false;
-    ::KillTimer(hwnd_, reinterpret_cast<UINT_PTR>(this));
+    ::KillTimer(hwnd_, kRefreshTimer);
   }
   if (static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)) == store_.Count()) return;
   ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()),
@@ -75,6 +88,7 @@ size_t HistoryListView::AddItem(std::wstring_view text) {
 }
 
 void HistoryListView::SetSubItem(size_t position, RowType type) {
+  if (!IsRow(position)) return;
   store_.SetType(position - 1, type);
   ListView_RedrawItems(hwnd_, static_cast<int>(position - 1), static_cast<int>(position - 1));
 }
@@ -90,22 +104,32 @@ std::optional<size_t> HistoryListView::SelectedItem() const {
 // messages wait: each change of the count redraws the scroll bar, which costs more than recording
 // a clipboard change, and a burst of changes would otherwise fall behind.
 void HistoryListView::RefreshWhenIdle() {
-  if (refreshPending_) return;
-  refreshPending_ = true;
-  ::SetTimer(hwnd_, reinterpret_cast<UINT_PTR>(this), kRefreshDelayMs, RefreshTimer);
+  if (refreshPending_ || !hwnd_) return;
+  refreshPending_ = ::SetTimer(hwnd_, kRefreshTimer, kRefreshDelayMs, RefreshTimer) != 0;
+  if (!refreshPending_) Refresh();  // no timer to be had: at once
 }
 
-void CALLBACK HistoryListView::RefreshTimer(HWND, UINT, UINT_PTR id, DWORD) {
-  reinterpret_cast<HistoryListView*>(id)->Refresh();
+void CALLBACK HistoryListView::RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  try {
+    if (auto* self = reinterpret_cast<HistoryListView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
+      self->Refresh();
+    } else {
+      ::KillTimer(hwnd, id);
+    }
+  } catch (...) {
+    // Nothing may unwind into the system; the next change refreshes again.
+  }
 }
 
 void HistoryListView::Select(size_t position) {
+  if (!IsRow(position)) return;
   Refresh();
   const int i = static_cast<int>(position - 1);
   ListView_SetItemState(hwnd_, i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 void HistoryListView::Remove(size_t position) {
+  if (!IsRow(position)) return;
   Refresh();
   store_.Remove(position - 1);
   // The control shifts its selection and focus past the removed row.

@@ -1,5 +1,6 @@
 // ListView1: the history list, a virtual report list view over a RowStore.
-// Positions in this interface are 1-based, as the rest of the program counts rows.
+// Positions in this interface are 1-based, as the rest of the program counts rows; positions
+// outside 1..Count() are ignored, and read as an empty row.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,7 @@ inline constexpr wchar_t kListTooltip[] =
 class HistoryListView {
  public:
   HistoryListView() = default;
+  ~HistoryListView();
   HistoryListView(const HistoryListView&) = delete;
   HistoryListView& operator=(const HistoryListView&) = delete;
 
@@ -37,13 +39,19 @@ class HistoryListView {
   // Appends many rows with one update of the control: AddItemDeferred for each, then Refresh.
   void ReserveItems(size_t rows) { store_.Reserve(rows); }
   void AddItemDeferred(std::wstring_view text) { store_.Add(text); }
-  void RemoveDeferred(size_t position) { store_.Remove(position - 1); }
+  void RemoveDeferred(size_t position) {
+    if (IsRow(position)) store_.Remove(position - 1);
+  }
   void ClearDeferred() { store_.Clear(); }
   void Refresh();
   void SetSubItem(size_t position, RowType type);
   size_t Count() const { return store_.Count(); }
-  std::wstring_view ItemText(size_t position) const { return store_.Text(position - 1); }
-  RowType ItemType(size_t position) const { return store_.Type(position - 1); }
+  std::wstring_view ItemText(size_t position) const {
+    return IsRow(position) ? store_.Text(position - 1) : std::wstring_view();
+  }
+  RowType ItemType(size_t position) const {
+    return IsRow(position) ? store_.Type(position - 1) : RowType::None;
+  }
   // The selected row's position, or nothing when no row is selected.
   std::optional<size_t> SelectedItem() const;
   void Select(size_t position);
@@ -59,8 +67,9 @@ class HistoryListView {
   std::function<void(JournalOp op, size_t position, std::wstring_view text)> onChange;
 
  private:
+  bool IsRow(size_t position) const { return position >= 1 && position <= store_.Count(); }
   void RefreshWhenIdle();
-  static void CALLBACK RefreshTimer(HWND, UINT, UINT_PTR id, DWORD);
+  static void CALLBACK RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;

@@ -1,9 +1,11 @@
 #include "app/row_store.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 namespace app {
 
@@ -24,12 +26,13 @@ RowStore::~RowStore() {
 }
 
 RowStore::Block* RowStore::NewBlock(std::wstring_view text) {
-  void* p = std::malloc(offsetof(Block, chars) + (text.size() + 1) * sizeof(wchar_t));
+  if (text.size() >= UINT32_MAX) throw std::length_error("text too long for a row");
+  void* p = std::malloc(sizeof(Block) + (text.size() + 1) * sizeof(wchar_t));
   if (!p) throw std::bad_alloc();
-  auto* b = static_cast<Block*>(p);
-  b->length = static_cast<uint32_t>(text.size());
-  if (!text.empty()) std::memcpy(b->chars, text.data(), text.size() * sizeof(wchar_t));
-  b->chars[text.size()] = L'\0';
+  auto* b = new (p) Block{static_cast<uint32_t>(text.size())};
+  wchar_t* chars = Chars(b);
+  if (!text.empty()) std::memcpy(chars, text.data(), text.size() * sizeof(wchar_t));
+  chars[text.size()] = L'\0';
   return b;
 }
 
@@ -63,7 +66,7 @@ void RowStore::Remove(size_t index) {
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
   if (it != index_.end()) {
     const uint32_t left = it->second - 1;
-    const bool keyIsThisBlock = it->first.data() == b->chars;
+    const bool keyIsThisBlock = it->first.data() == Chars(b);
     if (left == 0) {
       index_.erase(it);
     } else if (keyIsThisBlock) {

@@ -35,17 +35,23 @@ class RowStore {
   bool Contains(std::wstring_view text) const { return index_.find(text) != index_.end(); }
 
  private:
-  // One allocation per text: its length, then its characters.
+  // One allocation per text: this header, then its characters and a NUL.
   struct Block {
     uint32_t length;
-    wchar_t chars[1];
   };
+  static_assert(sizeof(Block) % alignof(wchar_t) == 0, "the characters follow the header aligned");
   struct Row {
     Block* block;
     RowType type;
   };
   static Block* NewBlock(std::wstring_view text);
-  static std::wstring_view View(const Block* b) { return {b->chars, b->length}; }
+  static wchar_t* Chars(Block* b) {
+    return reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(b) + sizeof(Block));
+  }
+  static const wchar_t* Chars(const Block* b) {
+    return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(b) + sizeof(Block));
+  }
+  static std::wstring_view View(const Block* b) { return {Chars(b), b->length}; }
 
   std::vector<Row> rows_;
   std::unordered_map<std::wstring_view, uint32_t> index_;  // text -> number of rows holding it

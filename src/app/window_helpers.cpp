@@ -5,6 +5,8 @@
 #include <cmath>
 #include <random>
 
+#include "win/system_program.h"
+
 namespace app {
 
 void CenterForm(HWND form) {
@@ -39,7 +41,10 @@ void OpenHomePageByChance(const std::function<double()>& random) {
   }
   if (!IsHomePageDraw(r)) return;
   const std::wstring args = std::wstring(L"\"") + kHomePage + L"\"";
-  (void)::ShellExecuteW(nullptr, nullptr, L"explorer", args.c_str(), nullptr,
+  // By its full path: by name alone, an explorer.exe beside us would run.
+  const std::wstring explorer = win::SystemProgramPath(L"explorer.exe");
+  if (explorer.empty()) return;
+  (void)::ShellExecuteW(nullptr, nullptr, explorer.c_str(), args.c_str(), nullptr,
                         SW_SHOWMINIMIZED);  // best effort
 }
 

@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tray/msystray.h"
@@ -12,10 +13,25 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"PellucidorTrayControl";
 
+// Window and icon handles keep their meaning in 32 bits; a 64-bit program widens them with their sign.
+template <typename H>
+H Handle(uint32_t h) {
+  return reinterpret_cast<H>(static_cast<intptr_t>(static_cast<int32_t>(h)));
+}
+
+// The record's fields in this build's own layout of the same record: a 64-bit build's is wider, and
+// copied byte for byte the record would name another window.
 bool RealShellNotify(uint32_t operation, const NotifyRecord& record) {
-  static_assert(sizeof(NOTIFYICONDATAA) >= kRecordSize);
+  static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == kRecordSize);
+  const NotifyFields f = UnpackNotifyRecord(record);
   NOTIFYICONDATAA data{};
-  std::memcpy(&data, record.data(), kRecordSize);
+  data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+  data.hWnd = Handle<HWND>(f.hWnd);
+  data.uID = f.uID;
+  data.uFlags = f.uFlags;
+  data.uCallbackMessage = f.uCallbackMessage;
+  data.hIcon = Handle<HICON>(f.hIcon);
+  std::memcpy(data.szTip, f.szTip.data(), std::min<size_t>(f.szTip.size(), sizeof(data.szTip)));
   return ::Shell_NotifyIconA(operation, &data) != FALSE;
 }
 
@@ -24,8 +40,8 @@ ShellNotifyFn& ShellNotify() {
   return fn;
 }
 
-void Send(uint32_t operation, const NotifyFields& fields) {
-  (void)ShellNotify()(operation, PackNotifyRecord(fields));
+bool Send(uint32_t operation, const NotifyFields& fields) {
+  return ShellNotify()(operation, PackNotifyRecord(fields));
 }
 
 uint32_t Handle32(const void* h) {
@@ -67,7 +83,7 @@ cSysTray::~cSysTray() {
   if (InTray()) SetInTray(false);
 }
 
-void cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
+bool cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
   NotifyFields f;
   f.hWnd = Handle32(hWnd);
   f.uID = static_cast<uint32_t>(IconId);
@@ -84,7 +100,7 @@ void cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, con
   f.uCallbackMessage = kTrayCallbackMessage;
   f.uFlags |= kNifMessage;
   f.cbSize = kRecordSize;
-  Send(kNimAdd, f);
+  return Send(kNimAdd, f);
 }
 
 void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
@@ -133,10 +149,10 @@ void cSysTray::SetInTray(bool value) {
     mSysTray::TrayPrevWndProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayWndProc)));
     (void)::SetWindowLongPtrW(mWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    AddToTray(mWnd, mIconId, TrayTip(), TrayIcon());
-    mAdded = true;
-  } else if (!value && mAdded) {
-    RemoveFromTray(mWnd, mIconId);
+    // Refused when there is no task bar yet; the next one to be created gets it.
+    mAdded = AddToTray(mWnd, mIconId, TrayTip(), TrayIcon());
+  } else if (!value && userMode_) {
+    if (mAdded) RemoveFromTray(mWnd, mIconId);
     (void)::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayPrevWndProc));
     mAdded = false;
   }
@@ -145,7 +161,9 @@ void cSysTray::SetInTray(bool value) {
 }
 
 void cSysTray::ReAddAfterShellRestart() {
-  if (mAdded) AddToTray(mWnd, mIconId, mTip, mIcon);
+  if (!mInTray || !userMode_) return;
+  // A task bar that kept the icon refuses it again: it is still there.
+  if (AddToTray(mWnd, mIconId, mTip, mIcon)) mAdded = true;
 }
 
 void cSysTray::RaiseMouseEvent(uint32_t MouseMessage, int32_t& Id) {

@@ -66,7 +66,7 @@ class cSysTray {
   std::function<void(std::wstring_view name)> PropertyChanged;
 
  private:
-  void AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon);
+  bool AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon);
   void RemoveFromTray(HWND hWnd, int32_t IconId);
   NotifyFields ModifyRecord(uint32_t flags) const;
   void Signal(std::wstring_view name) {

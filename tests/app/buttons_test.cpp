@@ -4,8 +4,6 @@
 #include "clip/mclip.h"
 #include "form1_fixture.h"
 
-#include <tlhelp32.h>
-
 #include "startup/run_value.h"
 #include "win/module.h"
 
@@ -144,26 +142,6 @@ TEST_F(ButtonsTest, DoubleClickRemovesExactlyThatRow) {
   EXPECT_TRUE(Log().empty());
   Close();
   EXPECT_EQ(Stored(L"Files"), L"one;three;");
-}
-
-TEST_F(ButtonsTest, ViewSaveLogOpensTheLogInNotepad) {
-  app::Form1& f = Open();
-  Click(f.Check3);
-  EXPECT_EQ(app::Form1::Value(f.Check3), 0);
-  DWORD notepad = 0;
-  EXPECT_TRUE(testsupport::PumpUntil([&] {
-    win::UniqueFile snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W pe{};
-    pe.dwSize = sizeof(pe);
-    for (BOOL ok = ::Process32FirstW(snap.get(), &pe); ok; ok = ::Process32NextW(snap.get(), &pe)) {
-      if (_wcsicmp(pe.szExeFile, L"notepad.exe") == 0) notepad = pe.th32ProcessID;
-    }
-    return notepad != 0;
-  }));
-  if (notepad) {
-    win::UniqueHandle p(::OpenProcess(PROCESS_TERMINATE, FALSE, notepad));
-    ::TerminateProcess(p.get(), 0);
-  }
 }
 
 }  // namespace

@@ -158,6 +158,25 @@ TEST_F(Form1Test, ListRemovesByPositionAndReportsNoSelectionWhenEmpty) {
   EXPECT_EQ(f.ListView1.SelectedItem(), 2u) << "the selection moves up with its row";
 }
 
+TEST_F(Form1Test, ListIgnoresPositionsOutsideItsRows) {
+  app::Form1& f = Open();
+  for (const wchar_t* t : {L"one", L"two", L"three"}) f.ListView1.AddItem(t);
+  f.ListView1.SetSubItem(2, app::RowType::Text);
+  f.ListView1.Select(2);
+  for (const size_t outside : {size_t{0}, size_t{4}, size_t{5}, SIZE_MAX}) {
+    f.ListView1.Select(outside);
+    f.ListView1.SetSubItem(outside, app::RowType::RichText);
+    f.ListView1.Remove(outside);
+    f.ListView1.RemoveDeferred(outside);
+    EXPECT_EQ(f.ListView1.ItemText(outside), L"") << outside;
+    EXPECT_EQ(f.ListView1.ItemType(outside), app::RowType::None) << outside;
+    EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"one", L"two", L"three"})) << outside;
+    EXPECT_EQ(ListView_GetSelectedCount(f.ListView1.hwnd()), 1u) << outside;
+    EXPECT_EQ(f.ListView1.SelectedItem(), 2u) << outside;
+    EXPECT_EQ(f.ListView1.ItemType(2), app::RowType::Text) << outside;
+  }
+}
+
 TEST_F(Form1Test, TypingFindsTheNextEntryThatStartsWithTheLetters) {
   app::Form1& f = Open();
   for (const wchar_t* t : {L"alpha", L"beta", L"gamma", L"Bravo"}) f.ListView1.AddItem(t);

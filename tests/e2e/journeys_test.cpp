@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <random>
 #include <set>
 
@@ -18,6 +19,7 @@
 #include "pellucidor_driver.h"
 #include "support/test_support.h"
 #include "tray/notify_record.h"
+#include "win/system_program.h"
 
 namespace {
 
@@ -360,6 +362,49 @@ TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {
   EXPECT_TRUE(again.Rows().empty());
 }
 
+// A top-level window whose title holds text (in lower case), as Notepad's holds the name of its file.
+struct TitleSearch {
+  const wchar_t* text;
+  HWND found;
+};
+BOOL CALLBACK MatchTitle(HWND h, LPARAM l) {
+  auto* s = reinterpret_cast<TitleSearch*>(l);
+  wchar_t title[256] = {};
+  ::GetWindowTextW(h, title, 256);
+  if (!std::wcsstr(_wcslwr(title), s->text)) return TRUE;
+  s->found = h;
+  return FALSE;
+}
+HWND WindowTitled(const wchar_t* text) {
+  TitleSearch s{text, nullptr};
+  ::EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram) {
+  ASSERT_TRUE(testsupport::PlantSelf(folder_.path()));
+  ASSERT_TRUE(testsupport::WriteBytes(folder_.File(L"backups.log"), "logged\r\n"));
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  p.Click(kViewLog);
+  EXPECT_EQ(::SendMessageW(p.Control(kViewLog), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+  const std::wstring mark = testsupport::PlantedMark(folder_.path());
+  const auto plantedRan = [&] { return ::GetFileAttributesW(mark.c_str()) != INVALID_FILE_ATTRIBUTES; };
+  HWND notepad = nullptr;
+  ASSERT_TRUE(testsupport::PumpUntil(
+      [&] { return (notepad = WindowTitled(L"backups.log")) != nullptr || plantedRan(); }, 30000));
+  EXPECT_FALSE(plantedRan()) << "the notepad.exe beside the program ran";
+  ASSERT_NE(notepad, nullptr);
+  DWORD pid = 0;
+  ::GetWindowThreadProcessId(notepad, &pid);
+  win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+  wchar_t image[MAX_PATH] = {};
+  DWORD n = MAX_PATH;
+  ::QueryFullProcessImageNameW(process.get(), 0, image, &n);
+  ::TerminateProcess(process.get(), 0);
+  EXPECT_EQ(_wcsicmp(image, win::SystemProgramPath(L"notepad.exe").c_str()), 0) << image;
+}
+
 TEST_F(Journey, MinimiseHidesToTheTrayAndADoubleClickBringsItBack) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
@@ -392,7 +437,6 @@ TEST_F(Journey, WithStartInTrayOnlyTheTrayIconShows) {
   EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
   EXPECT_EQ(::SendMessageW(p.Control(kInTray), BM_GETCHECK, 0, 0), BST_CHECKED);
   (void)kStartup;
-  (void)kViewLog;
 }
 
 TEST_F(Journey, CopiesOnTheLinuxDesktopAreRecordedToo) {

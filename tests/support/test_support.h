@@ -18,6 +18,13 @@ void ParseArguments(int argc, wchar_t** argv);
 // Runs the helper when the program was started as one; returns true (and the exit code) then.
 bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode);
 
+// This program copied into folder under a system program's name; started, it writes only its mark.
+inline constexpr wchar_t kPlantedName[] = L"notepad.exe";
+bool PlantSelf(const std::wstring& folder);
+inline std::wstring PlantedMark(const std::wstring& folder) {
+  return folder + L"\\planted program ran";
+}
+
 // The built Pellucidor.exe (end-to-end tests), as a Windows path.
 std::wstring PellucidorExe();
 std::wstring SelfPath();

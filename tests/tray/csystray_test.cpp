@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <stdexcept>
 
 #include "tray/csystray.h"
 #include "tray/msystray.h"
@@ -23,7 +24,7 @@ class TrayTest : public testing::Test {
   void SetUp() override {
     tray::SetShellNotifyForTesting([this](uint32_t op, const tray::NotifyRecord& r) {
       sent_.push_back({op, tray::UnpackNotifyRecord(r)});
-      return true;
+      return shellTakes_;
     });
   }
   void TearDown() override { tray::SetShellNotifyForTesting({}); }
@@ -37,6 +38,7 @@ class TrayTest : public testing::Test {
   tray::PicturePtr Icon() { return Picture::FromIcon(::CreateIcon(nullptr, 1, 1, 1, 1, &and_, &xor_)); }
 
   std::vector<Sent> sent_;
+  bool shellTakes_ = true;  // false: as when there is no task bar yet
   BYTE and_ = 0xFF, xor_ = 0;
 };
 
@@ -217,6 +219,45 @@ TEST_F(TrayTest, ANewTaskBarGetsTheIconAgain) {
   EXPECT_EQ(sent_[1].operation, tray::kNimAdd);
   EXPECT_EQ(sent_[1].fields.szTip, sent_[0].fields.szTip);
   EXPECT_EQ(sent_[1].fields.uFlags, sent_[0].fields.uFlags);
+}
+
+TEST_F(TrayTest, AnIconTheShellRefusedIsAddedByTheNextTaskBar) {
+  for (const bool taskBarComes : {true, false}) {
+    sent_.clear();
+    shellTakes_ = false;
+    cSysTray t;
+    const auto original = ::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC);
+    t.SetInTray(true);
+    EXPECT_TRUE(t.InTray());
+    EXPECT_FALSE(t.IsAdded());
+    t.SetTrayTip(L"Pellucidor");
+    EXPECT_EQ(sent_.size(), 1u) << "nothing to modify";
+    shellTakes_ = true;
+    if (taskBarComes) {
+      ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
+      EXPECT_TRUE(t.IsAdded());
+      ASSERT_EQ(sent_.size(), 2u);
+      EXPECT_EQ(sent_[1].operation, tray::kNimAdd);
+      EXPECT_EQ(sent_[1].fields.szTip, Tip(L"Pellucidor"));
+      shellTakes_ = false;  // a task bar that kept the icon refuses it again: it is still there
+      ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
+      EXPECT_TRUE(t.IsAdded());
+    }
+    const size_t before = sent_.size();
+    t.SetInTray(false);
+    EXPECT_EQ(sent_.size(), before + (taskBarComes ? 1 : 0)) << "deleted only once added";
+    EXPECT_EQ(::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC), original);
+  }
+}
+
+TEST_F(TrayTest, NothingThrownByAnEventLeavesTheTrayWindow) {
+  cSysTray t;
+  ::SetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
+  t.MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
+  t.SetInTray(true);
+  g_seen.clear();
+  EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42);
+  EXPECT_EQ(g_seen, std::vector<UINT>{WM_LBUTTONDBLCLK}) << "and the message still goes on";
 }
 
 TEST(TrayShell, TheRealShellTakesTheRecord) {
