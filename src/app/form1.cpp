@@ -104,7 +104,7 @@ void Form1::CreateControls() {
   Check3 = CreateCheckBox(kCheck3);
   Check4 = CreateCheckBox(kCheck4);
   Check8 = CreateCheckBox(kCheck8);
-  ListView1.Create(hwnd_, kDesign[kListView1].id, RECT{}, nullptr);
+  ListView1.Create(hwnd_, kDesign[kListView1].id, kDesign[kListView1].caption, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
   ApplyLayout();
 

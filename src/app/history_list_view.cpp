@@ -12,9 +12,9 @@ constexpr UINT kRefreshDelayMs = 30;  // well below what the eye notices
 
 }  // namespace
 
-void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
+void HistoryListView::Create(HWND parent, int id, const wchar_t* name, RECT r, HFONT font) {
   hwnd_ = ::CreateWindowExW(
-      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+      WS_EX_CLIENTEDGE, WC_LISTVIEWW, name,
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
       r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);

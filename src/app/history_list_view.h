@@ -25,8 +25,9 @@ class HistoryListView {
   HistoryListView(const HistoryListView&) = delete;
   HistoryListView& operator=(const HistoryListView&) = delete;
 
-  // Creates the control as a child of parent, at the given pixel rectangle.
-  void Create(HWND parent, int id, RECT bounds, HFONT font);
+  // Creates the control as a child of parent, at the given pixel rectangle; a screen reader
+  // announces it by name.
+  void Create(HWND parent, int id, const wchar_t* name, RECT bounds, HFONT font);
   HWND hwnd() const { return hwnd_; }
 
   void AddColumnHeader(std::wstring_view text);

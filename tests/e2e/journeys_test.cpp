@@ -58,6 +58,8 @@ TEST_F(Journey, StartsAndCloses) {
   ::GetWindowTextW(p.hwnd(), caption, 32);
   EXPECT_STREQ(caption, L"Pellucidor");
   EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
+  ::GetWindowTextW(p.List(), caption, 32);
+  EXPECT_STREQ(caption, L"Saved Clipboard Entries") << "the list's name, for screen readers";
   EXPECT_NE(p.TrayWindow(), nullptr);
   EXPECT_EQ(p.Close(), 0u);
   EXPECT_EQ(Stored(L"Files"), L"");
