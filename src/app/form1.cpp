@@ -23,6 +23,7 @@ namespace {
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 constexpr wchar_t kPointerFile[] = L"HAND-M.CUR";
+constexpr int kCtrlMask = 2;  // in a key's shift state
 
 win::UniqueHfont MakeFont(double points, bool bold, int dpi) {
   LOGFONTW lf{};
@@ -106,6 +107,7 @@ void Form1::CreateControls() {
   Check8 = CreateCheckBox(kCheck8);
   ListView1.Create(hwnd_, kDesign[kListView1].id, kDesign[kListView1].caption, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
+  ListView1.onKeyDown = [this](WORD key, int shift) { ListView1_KeyDown(key, shift); };
   ApplyLayout();
 
   // The tray control, loaded with the values the window keeps for it.
@@ -277,6 +279,14 @@ void Form1::ListView1_DblClick() {
   if (const auto selected = ListView1.SelectedItem()) ListView1.Remove(*selected);
 }
 
+// The keyboard does what the mouse and the first button do.
+void Form1::ListView1_KeyDown(WORD KeyCode, int Shift) {
+  if (KeyCode == VK_DELETE && Shift == 0)
+    ListView1_DblClick();
+  else if ((KeyCode == VK_RETURN && Shift == 0) || (KeyCode == 'C' && Shift == kCtrlMask))
+    PutSelectedEntryOnClipboard();
+}
+
 int Form1::Value(HWND check) {
   return ::SendMessageW(check, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
 }
@@ -312,6 +322,10 @@ void Form1::Check3_Click() {
 
 void Form1::Check5_Click() {
   if (!PushButtonRule(Check5)) return;
+  PutSelectedEntryOnClipboard();
+}
+
+void Form1::PutSelectedEntryOnClipboard() {
   const auto selected = ListView1.SelectedItem();
   if (!selected) return;
   const std::wstring text(ListView1.ItemText(*selected));

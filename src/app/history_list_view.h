@@ -56,12 +56,15 @@ class HistoryListView {
   // Handles the control's notifications sent to its parent; true when handled, with the result.
   bool OnNotify(const NMHDR& header, LRESULT& result);
   std::function<void()> onDblClick;
+  // A key pressed in the list, with Shift, Ctrl and Alt held as 1, 2 and 4 in shift.
+  std::function<void(WORD key, int shift)> onKeyDown;
   // Told of every row added, removed or cleared through AddItem, Remove and Clear.
   std::function<void(JournalOp op, size_t position, std::wstring_view text)> onChange;
 
  private:
   void RefreshWhenIdle();
   static void CALLBACK RefreshTimer(HWND, UINT, UINT_PTR id, DWORD);
+  static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;

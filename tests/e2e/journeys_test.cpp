@@ -362,6 +362,41 @@ TEST_F(Journey, ButtonsAndDoubleClickActOnTheList) {
   EXPECT_TRUE(again.Rows().empty());
 }
 
+// The keys act on the selected row as a double-click and the first button do, and on nothing when
+// no row is selected. Pressed for real: the list must have the keyboard, and Ctrl must be held.
+TEST_F(Journey, KeysActOnTheSelectedRow) {
+  if (!e2e::HasRealInput()) GTEST_SKIP() << "no xdotool under Wine";
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  const std::vector<std::wstring> copies = {L"one", L"two", L"three", L"four"};
+  for (const auto& c : copies) Copy(c);
+  ASSERT_TRUE(p.WaitForRows(4));
+  const struct {
+    std::vector<Pellucidor::ClickAndKeys> steps;
+    std::vector<std::wstring> rows;
+    std::wstring clipboard;
+    size_t putLines;
+  } cases[] = {
+      {{{1, "Return"}}, copies, L"two", 1},
+      {{{2, "ctrl+c"}}, copies, L"three", 2},
+      // With no row selected the keys do nothing; the click and key after them show they were taken.
+      {{{-1, "Delete Return ctrl+c"}, {0, "Delete"}}, {L"two", L"three", L"four"}, L"three", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.steps.back().keys);
+    p.Press(c.steps);
+    const bool done = testsupport::PumpUntil(
+        [&] {
+          return p.Texts() == c.rows && testsupport::ClipboardText() == c.clipboard &&
+                 testsupport::LogLines(folder_.File(L"backups.log")).size() == copies.size() + c.putLines;
+        },
+        15000);
+    EXPECT_TRUE(done) << testing::PrintToString(p.Texts())
+                      << testing::PrintToString(testsupport::ClipboardText());
+    EXPECT_EQ(LogLinesWith(" was put to clipboard at "), static_cast<int>(c.putLines));
+  }
+}
+
 TEST_F(Journey, MinimiseHidesToTheTrayAndADoubleClickBringsItBack) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
