@@ -17,12 +17,16 @@ UINT TaskbarCreatedMessage() {
 LRESULT CALLBACK TrayWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
   // A borrowed pointer: the control outlives its window's subclassing.
   auto* control = reinterpret_cast<tray::cSysTray*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
-  if (uMsg == tray::kTrayCallbackMessage && control) {
-    int32_t id = static_cast<int32_t>(wParam);
-    control->RaiseMouseEvent(static_cast<uint32_t>(lParam), id);
-    wParam = static_cast<WPARAM>(static_cast<uint32_t>(id));
-  } else if (uMsg == TaskbarCreatedMessage() && control) {
-    control->ReAddAfterShellRestart();
+  try {
+    if (uMsg == tray::kTrayCallbackMessage && control) {
+      int32_t id = static_cast<int32_t>(wParam);
+      control->RaiseMouseEvent(static_cast<uint32_t>(lParam), id);
+      wParam = static_cast<WPARAM>(static_cast<uint32_t>(id));
+    } else if (uMsg == TaskbarCreatedMessage() && control) {
+      control->ReAddAfterShellRestart();
+    }
+  } catch (...) {
+    // An event handler's failure must not unwind into the system's frames.
   }
   return ::CallWindowProcW(TrayPrevWndProc, hWnd, uMsg, wParam, lParam);
 }

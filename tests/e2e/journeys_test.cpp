@@ -397,6 +397,27 @@ TEST_F(Journey, KeysActOnTheSelectedRow) {
   }
 }
 
+// The tray icon's menu, opened with the right button whether the window is hidden or shown: its
+// first item shows the window, its last ends the program as closing the window does.
+TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
+  if (!e2e::HasRealInput()) GTEST_SKIP() << "no xdotool under Wine";
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  Copy(L"kept");
+  ASSERT_TRUE(p.WaitForRows(1));
+  ASSERT_TRUE(p.MinimiseToTray());
+  HWND menu = p.OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  p.Press(menu, "Down Return");
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return ::IsWindowVisible(p.hwnd()) != FALSE; }, 15000));
+  menu = p.OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  p.Press(menu, "Up Return");
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return !p.Running(); }, 15000));
+  EXPECT_EQ(p.Close(), 0u);
+  EXPECT_EQ(Stored(L"Files"), L"kept;");
+}
+
 TEST_F(Journey, MinimiseHidesToTheTrayAndADoubleClickBringsItBack) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());

@@ -7,6 +7,7 @@
 
 #include "app/form1.h"
 #include "support/test_support.h"
+#include "tray/notify_record.h"
 
 namespace e2e {
 namespace {
@@ -222,6 +223,20 @@ void Pellucidor::Press(const std::vector<ClickAndKeys>& steps) const {
     commands.push_back(std::string("key ") + step.keys);
   }
   RunXdotool(commands);
+}
+
+void Pellucidor::Press(HWND window, const char* keys) const {
+  RunXdotool({FocusCommand(window), std::string("key ") + keys});
+}
+
+HWND Pellucidor::OpenTrayMenu() const {
+  ::PostMessageW(TrayWindow(), tray::kTrayCallbackMessage, 0, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  (void)testsupport::PumpUntil([&] {
+    menu = FindProcessWindow(pid_, L"#32768");
+    return menu && ::IsWindowVisible(menu);
+  });
+  return menu && ::IsWindowVisible(menu) ? menu : nullptr;
 }
 
 void Pellucidor::DoubleClickRow(int index) const {

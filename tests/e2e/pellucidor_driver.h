@@ -54,6 +54,10 @@ class Pellucidor {
     const char* keys;
   };
   void Press(const std::vector<ClickAndKeys>& steps) const;
+  // Keys to a window that takes them itself, such as an open menu.
+  void Press(HWND window, const char* keys) const;
+  // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
+  HWND OpenTrayMenu() const;
   // The longest time the window went without answering since the last call (or the start).
   double Silence();
   // Waits until the list holds n rows.
