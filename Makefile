@@ -48,7 +48,7 @@ stress: build
 
 screenshot: build
 	@rm -rf $(BUILD)/wineprefix-shot
-	@LC_ALL=C tools/wine-run --session --headless --prefix $(BUILD)/wineprefix-shot -- tools/screenshot $(BUILD)/Pellucidor.exe $(BUILD)/screenshot.png
+	@LC_ALL=C tools/wine-run --session --headless --prefix $(BUILD)/wineprefix-shot -- tools/screenshot $(BUILD)/Pellucidor.exe docs/screenshot.png
 
 bench: build
 	@rm -rf $(BUILD)/wineprefix-bench

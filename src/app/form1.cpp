@@ -24,6 +24,8 @@ namespace {
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 constexpr wchar_t kPointerFile[] = L"HAND-M.CUR";
+constexpr UINT kMenuShow = 1, kMenuExit = 2;
+constexpr int kCtrlMask = 2;  // in a key's shift state
 
 win::UniqueHfont MakeFont(double points, bool bold, int dpi) {
   LOGFONTW lf{};
@@ -106,8 +108,9 @@ void Form1::CreateControls() {
   Check3 = CreateCheckBox(kCheck3);
   Check4 = CreateCheckBox(kCheck4);
   Check8 = CreateCheckBox(kCheck8);
-  ListView1.Create(hwnd_, kDesign[kListView1].id, RECT{}, nullptr);
+  ListView1.Create(hwnd_, kDesign[kListView1].id, kDesign[kListView1].caption, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
+  ListView1.onKeyDown = [this](WORD key, int shift) { ListView1_KeyDown(key, shift); };
   ApplyLayout();
 
   // The tray control, loaded with the values the window keeps for it.
@@ -118,6 +121,7 @@ void Form1::CreateControls() {
   stored.WriteProperty(L"traytip", std::wstring(L"Divave Zidova"));
   cSysTray1->ReadProperties(stored);
   cSysTray1->MouseDblClick = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDblClick(button, id); };
+  cSysTray1->MouseUp = [this](int16_t& button, int32_t& id) { cSysTray1_MouseUp(button, id); };
 }
 
 // Positions, fonts and pictures for the window's current DPI: the design is in twips, so every
@@ -331,8 +335,43 @@ void Form1::cSysTray1_MouseDblClick(int16_t& /*Button*/, int32_t& /*Id*/) {
   ShowFromTray();
 }
 
+void Form1::cSysTray1_MouseUp(int16_t& Button, int32_t& /*Id*/) {
+  if (Button == 2) ShowTrayMenu();
+}
+
+// Windows' rule for notification-area menus: the owner in front while the menu is open, and a
+// message to it afterwards, or a click elsewhere leaves the menu standing.
+void Form1::ShowTrayMenu() {
+  win::UniqueHmenu menu(::CreatePopupMenu());
+  if (!menu || !::AppendMenuW(menu.get(), MF_STRING, kMenuShow, L"Show Pellucidor") ||
+      !::AppendMenuW(menu.get(), MF_STRING, kMenuExit, L"Exit")) {
+    return;
+  }
+  (void)::SetMenuDefaultItem(menu.get(), kMenuShow, FALSE);  // what a double-click does
+  POINT at{};
+  (void)::GetCursorPos(&at);
+  ::SetForegroundWindow(hwnd_);
+  const UINT chosen = static_cast<UINT>(
+      ::TrackPopupMenuEx(menu.get(), TPM_RETURNCMD | TPM_NONOTIFY | TPM_RIGHTBUTTON | TPM_BOTTOMALIGN, at.x,
+                         at.y, hwnd_, nullptr));
+  ::PostMessageW(hwnd_, WM_NULL, 0, 0);
+  if (chosen == kMenuShow) {
+    ShowFromTray();
+  } else if (chosen == kMenuExit) {
+    ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);  // the normal close, once the tray's message is done
+  }
+}
+
 void Form1::ListView1_DblClick() {
   if (const auto selected = ListView1.SelectedItem()) ListView1.Remove(*selected);
+}
+
+// The keyboard does what the mouse and the first button do.
+void Form1::ListView1_KeyDown(WORD KeyCode, int Shift) {
+  if (KeyCode == VK_DELETE && Shift == 0)
+    ListView1_DblClick();
+  else if ((KeyCode == VK_RETURN && Shift == 0) || (KeyCode == 'C' && Shift == kCtrlMask))
+    PutSelectedEntryOnClipboard();
 }
 
 int Form1::Value(HWND check) {
@@ -373,6 +412,10 @@ void Form1::Check3_Click() {
 
 void Form1::Check5_Click() {
   if (!PushButtonRule(Check5)) return;
+  PutSelectedEntryOnClipboard();
+}
+
+void Form1::PutSelectedEntryOnClipboard() {
   const auto selected = ListView1.SelectedItem();
   if (!selected) return;
   const std::wstring text(ListView1.ItemText(*selected));

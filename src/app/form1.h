@@ -67,7 +67,9 @@ class Form1 {
   void Check5_MouseMove() { PushButtonHover(); }
   void Check6_MouseMove() { PushButtonHover(); }
   void ListView1_DblClick();
+  void ListView1_KeyDown(WORD KeyCode, int Shift);
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
+  void cSysTray1_MouseUp(int16_t& Button, int32_t& Id);
 
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
@@ -96,6 +98,8 @@ class Form1 {
   void PushButtonHover();
   bool PushButtonRule(HWND check);
   void ShowFromTray();
+  void ShowTrayMenu();
+  void PutSelectedEntryOnClipboard();
 
   Form1Options options_;
   Journal journal_;

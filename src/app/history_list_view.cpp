@@ -23,9 +23,9 @@ HistoryListView::~HistoryListView() {
   }
 }
 
-void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
+void HistoryListView::Create(HWND parent, int id, const wchar_t* name, RECT r, HFONT font) {
   hwnd_ = ::CreateWindowExW(
-      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+      WS_EX_CLIENTEDGE, WC_LISTVIEWW, name,
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
       r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
@@ -33,6 +33,7 @@ void HistoryListView::Create(HWND parent, int id, RECT r, HFONT font) {
   ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   if (font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
+  (void)::SetWindowSubclass(hwnd_, ListProc, 0, 0);  // for Enter
 
   // The list view's own info tips are not available everywhere; a tooltip of our own always is.
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
@@ -121,6 +122,15 @@ void CALLBACK HistoryListView::RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD)
   }
 }
 
+// The dialog manager would take Enter for the window's default button; the list reports it instead.
+LRESULT CALLBACK HistoryListView::ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR) {
+  if (msg == WM_GETDLGCODE && wParam == VK_RETURN)
+    return ::DefSubclassProc(hwnd, msg, wParam, lParam) | DLGC_WANTMESSAGE;
+  if (msg == WM_NCDESTROY) (void)::RemoveWindowSubclass(hwnd, ListProc, id);
+  return ::DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
 void HistoryListView::Select(size_t position) {
   if (!IsRow(position)) return;
   Refresh();
@@ -189,6 +199,13 @@ bool HistoryListView::OnNotify(const NMHDR& header, LRESULT& result) {
       if (onDblClick) onDblClick();
       result = 0;
       return true;
+    case LVN_KEYDOWN: {
+      const int shift = (::GetKeyState(VK_SHIFT) < 0 ? 1 : 0) | (::GetKeyState(VK_CONTROL) < 0 ? 2 : 0) |
+                        (::GetKeyState(VK_MENU) < 0 ? 4 : 0);
+      if (onKeyDown) onKeyDown(reinterpret_cast<const NMLVKEYDOWN&>(header).wVKey, shift);
+      result = 0;
+      return true;
+    }
     default:
       return false;
   }

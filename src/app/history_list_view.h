@@ -27,8 +27,9 @@ class HistoryListView {
   HistoryListView(const HistoryListView&) = delete;
   HistoryListView& operator=(const HistoryListView&) = delete;
 
-  // Creates the control as a child of parent, at the given pixel rectangle.
-  void Create(HWND parent, int id, RECT bounds, HFONT font);
+  // Creates the control as a child of parent, at the given pixel rectangle; a screen reader
+  // announces it by name.
+  void Create(HWND parent, int id, const wchar_t* name, RECT bounds, HFONT font);
   HWND hwnd() const { return hwnd_; }
 
   void AddColumnHeader(std::wstring_view text);
@@ -63,6 +64,8 @@ class HistoryListView {
   // Handles the control's notifications sent to its parent; true when handled, with the result.
   bool OnNotify(const NMHDR& header, LRESULT& result);
   std::function<void()> onDblClick;
+  // A key pressed in the list, with Shift, Ctrl and Alt held as 1, 2 and 4 in shift.
+  std::function<void(WORD key, int shift)> onKeyDown;
   // Told of every row added, removed or cleared through AddItem, Remove and Clear.
   std::function<void(JournalOp op, size_t position, std::wstring_view text)> onChange;
 
@@ -70,6 +73,7 @@ class HistoryListView {
   bool IsRow(size_t position) const { return position >= 1 && position <= store_.Count(); }
   void RefreshWhenIdle();
   static void CALLBACK RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
+  static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;

@@ -30,7 +30,7 @@ inline constexpr ControlDesign kDesign[kControlCount] = {
     {103, L"View Save Log", {5160, 5760, 2415, 1335}, 11.25, true},
     {104, L"Load this software on Windows startup", {120, 5400, 3930, 330}, 9, false},
     {108, L"Start in system tray", {4080, 5400, 2580, 330}, 9, false},
-    {101, L"", {120, 120, 7455, 5265}, 9, false},
+    {101, L"Saved Clipboard Entries", {120, 120, 7455, 5265}, 9, false},  // read out, never drawn
 };
 
 constexpr int TwipsToPixels(int twips, int dpi) {

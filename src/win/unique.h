@@ -55,6 +55,7 @@ PELLUCIDOR_HANDLE_TRAITS(CursorTraits, HCURSOR, nullptr, ::DestroyCursor)
 PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destroy)
 PELLUCIDOR_HANDLE_TRAITS(GlobalTraits, HGLOBAL, nullptr, ::GlobalFree)
 PELLUCIDOR_HANDLE_TRAITS(FindTraits, HANDLE, INVALID_HANDLE_VALUE, ::FindClose)
+PELLUCIDOR_HANDLE_TRAITS(MenuTraits, HMENU, nullptr, ::DestroyMenu)
 #undef PELLUCIDOR_HANDLE_TRAITS
 
 using UniqueHwnd = UniqueAny<WindowTraits>;
@@ -67,5 +68,6 @@ using UniqueHcursor = UniqueAny<CursorTraits>;
 using UniqueHimagelist = UniqueAny<ImageListTraits>;
 using UniqueHglobal = UniqueAny<GlobalTraits>;
 using UniqueFind = UniqueAny<FindTraits>;
+using UniqueHmenu = UniqueAny<MenuTraits>;
 
 }  // namespace win

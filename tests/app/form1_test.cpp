@@ -64,6 +64,27 @@ TEST_F(Form1Test, RecordingGoesOnWhileHiddenInTheTray) {
   EXPECT_FALSE(f.IsHiddenInTray);
 }
 
+// The tray menu's items, read in the program's own process: another cannot read a menu.
+TEST_F(Form1Test, TheTrayMenuOffersShowAndExit) {
+  app::Form1& f = Open();
+  static std::vector<std::wstring> items;
+  // The open menu runs its own message loop: a timer reads the menu from inside it, then dismisses it.
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, [](HWND, UINT, UINT_PTR, DWORD) {
+    const auto menu =
+        reinterpret_cast<HMENU>(::SendMessageW(::FindWindowW(L"#32768", nullptr), MN_GETHMENU, 0, 0));
+    if (!menu || !items.empty()) return;
+    for (int i = 0; i < ::GetMenuItemCount(menu); ++i) {
+      wchar_t text[64] = {};
+      ::GetMenuStringW(menu, i, text, 64, MF_BYPOSITION);
+      items.emplace_back(text);
+    }
+    ::EndMenu();
+  });
+  ::SendMessageW(f.cSysTray1->hwnd(), tray::kTrayCallbackMessage, 0, WM_RBUTTONUP);
+  ::KillTimer(nullptr, timer);
+  EXPECT_EQ(items, (std::vector<std::wstring>{L"Show Pellucidor", L"Exit"}));
+}
+
 TEST_F(Form1Test, StartEmptiesTheClipboardWithoutRecordingIt) {
   ASSERT_TRUE(testsupport::ClipboardFromOtherProcess({L"text=" + Hex(L"left over")}));
   app::Form1& f = Open();

@@ -65,7 +65,8 @@ void MonitorTest::SetUp() {
   clip::SetLogLocationsForTesting({folder_.path(), folder_.File(L"fallback")});
   host_.reset(::CreateWindowExW(0, kHostClass, L"host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 300, nullptr, nullptr,
                                 ::GetModuleHandleW(nullptr), nullptr));
-  list_.Create(host_.get(), 1, RECT{0, 0, 280, 280}, static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)));
+  list_.Create(host_.get(), 1, L"", RECT{0, 0, 280, 280},
+               static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)));
   list_.AddColumnHeader(L"Saved Clipboard Entries");
   list_.AddColumnHeader(L"Clipboard Type");
   Join();

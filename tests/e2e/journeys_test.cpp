@@ -60,6 +60,8 @@ TEST_F(Journey, StartsAndCloses) {
   ::GetWindowTextW(p.hwnd(), caption, 32);
   EXPECT_STREQ(caption, L"Pellucidor");
   EXPECT_TRUE(::IsWindowVisible(p.hwnd()));
+  ::GetWindowTextW(p.List(), caption, 32);
+  EXPECT_STREQ(caption, L"Saved Clipboard Entries") << "the list's name, for screen readers";
   EXPECT_NE(p.TrayWindow(), nullptr);
   EXPECT_EQ(p.Close(), 0u);
   EXPECT_EQ(Stored(L"Files"), L"");
@@ -403,6 +405,62 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
   ::QueryFullProcessImageNameW(process.get(), 0, image, &n);
   ::TerminateProcess(process.get(), 0);
   EXPECT_EQ(_wcsicmp(image, win::SystemProgramPath(L"notepad.exe").c_str()), 0) << image;
+}
+
+// The keys act on the selected row as a double-click and the first button do, and on nothing when
+// no row is selected. Pressed for real: the list must have the keyboard, and Ctrl must be held.
+TEST_F(Journey, KeysActOnTheSelectedRow) {
+  if (!e2e::HasRealInput()) GTEST_SKIP() << "no xdotool under Wine";
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  const std::vector<std::wstring> copies = {L"one", L"two", L"three", L"four"};
+  for (const auto& c : copies) Copy(c);
+  ASSERT_TRUE(p.WaitForRows(4));
+  const struct {
+    std::vector<Pellucidor::ClickAndKeys> steps;
+    std::vector<std::wstring> rows;
+    std::wstring clipboard;
+    size_t putLines;
+  } cases[] = {
+      {{{1, "Return"}}, copies, L"two", 1},
+      {{{2, "ctrl+c"}}, copies, L"three", 2},
+      // With no row selected the keys do nothing; the click and key after them show they were taken.
+      {{{-1, "Delete Return ctrl+c"}, {0, "Delete"}}, {L"two", L"three", L"four"}, L"three", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.steps.back().keys);
+    p.Press(c.steps);
+    const bool done = testsupport::PumpUntil(
+        [&] {
+          return p.Texts() == c.rows && testsupport::ClipboardText() == c.clipboard &&
+                 testsupport::LogLines(folder_.File(L"backups.log")).size() == copies.size() + c.putLines;
+        },
+        15000);
+    EXPECT_TRUE(done) << testing::PrintToString(p.Texts())
+                      << testing::PrintToString(testsupport::ClipboardText());
+    EXPECT_EQ(LogLinesWith(" was put to clipboard at "), static_cast<int>(c.putLines));
+  }
+}
+
+// The tray icon's menu, opened with the right button whether the window is hidden or shown: its
+// first item shows the window, its last ends the program as closing the window does.
+TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
+  if (!e2e::HasRealInput()) GTEST_SKIP() << "no xdotool under Wine";
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  Copy(L"kept");
+  ASSERT_TRUE(p.WaitForRows(1));
+  ASSERT_TRUE(p.MinimiseToTray());
+  HWND menu = p.OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  p.Press(menu, "Down Return");
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return ::IsWindowVisible(p.hwnd()) != FALSE; }, 15000));
+  menu = p.OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  p.Press(menu, "Up Return");
+  EXPECT_TRUE(testsupport::PumpUntil([&] { return !p.Running(); }, 15000));
+  EXPECT_EQ(p.Close(), 0u);
+  EXPECT_EQ(Stored(L"Files"), L"kept;");
 }
 
 TEST_F(Journey, MinimiseHidesToTheTrayAndADoubleClickBringsItBack) {

@@ -3,9 +3,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <string>
 
 #include "app/form1.h"
 #include "support/test_support.h"
+#include "tray/notify_record.h"
 
 namespace e2e {
 namespace {
@@ -53,7 +55,26 @@ BOOL CALLBACK FindProc(HWND h, LPARAM l) {
   return TRUE;
 }
 
+// Runs xdotool commands one after another on the display the session uses. Wine starts Linux
+// programs too, but with no handle to wait on.
+void RunXdotool(const std::vector<std::string>& commands) {
+  std::wstring script;
+  for (const std::string& c : commands)
+    script += L"/usr/bin/xdotool " + std::wstring(c.begin(), c.end()) + L"; ";
+  (void)testsupport::StartProcess(L"Z:\\bin\\sh -c \"(" + script + L") >/dev/null 2>&1\"");
+}
+
+// Gives a window the X server's keyboard focus; Wine keeps the id of its X window among its properties.
+std::string FocusCommand(HWND window) {
+  const auto x = reinterpret_cast<uintptr_t>(::GetPropW(window, L"__wine_x11_whole_window"));
+  return "windowfocus --sync " + std::to_string(x);
+}
+
 }  // namespace
+
+bool HasRealInput() {
+  return ::GetFileAttributesW(L"Z:\\usr\\bin\\xdotool") != INVALID_FILE_ATTRIBUTES;
+}
 
 HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
   FindData d{pid, className, nullptr};
@@ -179,14 +200,48 @@ void Pellucidor::SelectRow(int index) const {
   ::SendMessageW(List(), LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(remote.get()));
 }
 
-void Pellucidor::DoubleClickRow(int index) const {
-  RemoteBlock remote(process_.get(), sizeof(RECT));
+POINT Pellucidor::RowPoint(int index) const {
   RECT r{};
+  if (index < 0) {
+    ::GetClientRect(List(), &r);
+    return POINT{r.left + 20, r.bottom - 8};
+  }
+  RemoteBlock remote(process_.get(), sizeof(RECT));
   r.left = LVIR_BOUNDS;
   remote.Write(0, &r, sizeof(r));
   ::SendMessageW(List(), LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote.get()));
   remote.Read(0, &r, sizeof(r));
-  const LPARAM at = MAKELPARAM(r.left + 5, (r.top + r.bottom) / 2);
+  return POINT{r.left + 5, (r.top + r.bottom) / 2};
+}
+
+void Pellucidor::Press(const std::vector<ClickAndKeys>& steps) const {
+  std::vector<std::string> commands = {FocusCommand(hwnd_)};
+  for (const ClickAndKeys& step : steps) {
+    POINT at = RowPoint(step.row);
+    ::ClientToScreen(List(), &at);
+    commands.push_back("mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) + " click 1");
+    commands.push_back(std::string("key ") + step.keys);
+  }
+  RunXdotool(commands);
+}
+
+void Pellucidor::Press(HWND window, const char* keys) const {
+  RunXdotool({FocusCommand(window), std::string("key ") + keys});
+}
+
+HWND Pellucidor::OpenTrayMenu() const {
+  ::PostMessageW(TrayWindow(), tray::kTrayCallbackMessage, 0, WM_RBUTTONUP);
+  HWND menu = nullptr;
+  (void)testsupport::PumpUntil([&] {
+    menu = FindProcessWindow(pid_, L"#32768");
+    return menu && ::IsWindowVisible(menu);
+  });
+  return menu && ::IsWindowVisible(menu) ? menu : nullptr;
+}
+
+void Pellucidor::DoubleClickRow(int index) const {
+  const POINT p = RowPoint(index);
+  const LPARAM at = MAKELPARAM(p.x, p.y);
   ::SendMessageW(List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
   ::SendMessageW(List(), WM_LBUTTONUP, 0, at);
   ::SendMessageW(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);

@@ -46,6 +46,18 @@ class Pellucidor {
   // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
   bool MinimiseToTray() const;
   void Click(int buttonId) const { ::SendMessageW(Control(buttonId), BM_CLICK, 0, 0); }
+  // Real input through the X server, for what only it gives: the keyboard's focus and Ctrl held as
+  // a user holds it. Each step clicks a row (-1: below the last one) and presses keys (xdotool's
+  // names). Nothing tells when it is done: wait for the effect.
+  struct ClickAndKeys {
+    int row;
+    const char* keys;
+  };
+  void Press(const std::vector<ClickAndKeys>& steps) const;
+  // Keys to a window that takes them itself, such as an open menu.
+  void Press(HWND window, const char* keys) const;
+  // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
+  HWND OpenTrayMenu() const;
   // The longest time the window went without answering since the last call (or the start).
   double Silence();
   // Waits until the list holds n rows.
@@ -54,6 +66,8 @@ class Pellucidor {
  private:
   std::wstring exe_;
   void ReportSilence();
+  // A point inside a row, or below the last one for -1, in the list's client pixels.
+  POINT RowPoint(int index) const;
   win::UniqueHandle process_;
   DWORD pid_ = 0;
   HWND hwnd_ = nullptr;
@@ -64,5 +78,7 @@ class Pellucidor {
 
 // Finds the top-level window of a class that belongs to a process.
 HWND FindProcessWindow(DWORD pid, const wchar_t* className);
+// Whether real input can be given: under Wine, with xdotool installed.
+bool HasRealInput();
 
 }  // namespace e2e
