@@ -55,8 +55,9 @@ bench: build
 	@LC_ALL=C tools/wine-run --session --headless --prefix $(BUILD)/wineprefix-bench -- wine $(BUILD)/bench/pellucidor_bench.exe
 
 dist: build-i686
-	@rm -rf build/dist && mkdir -p build/dist/Pellucidor
+	@rm -rf build/dist && mkdir -p build/dist/Pellucidor/docs
 	@cp build/Pellucidor.exe README.md build/dist/Pellucidor/
+	@cp docs/screenshot.png build/dist/Pellucidor/docs/
 	@cd build/dist && zip -qr ../Pellucidor.zip Pellucidor
 	@echo "build/Pellucidor.zip"
 
