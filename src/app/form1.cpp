@@ -214,8 +214,11 @@ void Form1::RestoreEntries() {
     (void)SaveEntries();  // what was replayed must not rest on a journal that cannot go on
   }
   ListView1.onChange = [this](JournalOp op, size_t position, std::wstring_view text) {
+    // Told by the change after the one that made the journal outgrow the list: by then the
+    // clipboard's own copy of a huge text is gone, and storing the list does not hold it three times.
+    const bool due = journal_.Size() > compactAt_;
     journal_.Append(op, static_cast<uint32_t>(position), text);
-    CompactWhenDue();
+    if (due) CompactWhenDue();
   };
 }
 
@@ -233,7 +236,7 @@ std::wstring EncodeRows(const RowStore& rows) {
 }  // namespace
 
 void Form1::CompactWhenDue() {
-  if (journal_.Size() <= compactAt_ || compaction_.joinable() || compactionAsked_ || !hwnd_) return;
+  if (compaction_.joinable() || compactionAsked_ || !hwnd_) return;
   // Once the change at hand is recorded and its text let go: the list is copied for storing.
   compactionAsked_ = ::PostMessageW(hwnd_, kStoreList, 0, 0) != FALSE;
 }

@@ -77,9 +77,13 @@ void HistoryListView::Refresh() {
 }
 
 size_t HistoryListView::AddItem(std::wstring_view text) {
-  store_.Add(text);
+  return AddItem(win::TextBlock(text));
+}
+
+size_t HistoryListView::AddItem(win::TextBlock&& text) {
+  store_.Add(std::move(text));
   try {
-    if (onChange) onChange(JournalOp::Add, store_.Count(), text);
+    if (onChange) onChange(JournalOp::Add, store_.Count(), store_.Text(store_.Count() - 1));
   } catch (...) {
     store_.Remove(store_.Count() - 1);  // a row that was never journaled would be lost in a crash
     throw;

@@ -37,6 +37,8 @@ class HistoryListView {
 
   // Appends a row at the end and returns its position.
   size_t AddItem(std::wstring_view text);
+  // The same, keeping the text where it already is.
+  size_t AddItem(win::TextBlock&& text);
   // Appends many rows with one update of the control: AddItemDeferred for each, then Refresh.
   void ReserveItems(size_t rows) { store_.Reserve(rows); }
   void AddItemDeferred(std::wstring_view text) { store_.Add(text); }

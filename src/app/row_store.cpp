@@ -25,28 +25,15 @@ RowStore::~RowStore() {
   Clear();
 }
 
-RowStore::Block* RowStore::NewBlock(std::wstring_view text) {
-  if (text.size() >= UINT32_MAX) throw std::length_error("text too long for a row");
-  void* p = std::malloc(sizeof(Block) + (text.size() + 1) * sizeof(wchar_t));
-  if (!p) throw std::bad_alloc();
-  auto* b = new (p) Block{static_cast<uint32_t>(text.size())};
-  wchar_t* chars = Chars(b);
-  if (!text.empty()) std::memcpy(chars, text.data(), text.size() * sizeof(wchar_t));
-  chars[text.size()] = L'\0';
-  return b;
+size_t RowStore::Add(std::wstring_view text, RowType type) {
+  return Add(win::TextBlock(text), type);
 }
 
-size_t RowStore::Add(std::wstring_view text, RowType type) {
+size_t RowStore::Add(win::TextBlock&& text, RowType type) {
   // Grow ahead of push_back, so that nothing can fail once the text is indexed.
   if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.empty() ? 16 : rows_.capacity() * 2);
-  Block* b = NewBlock(text);
-  try {
-    ++index_[View(b)];
-  } catch (...) {
-    std::free(b);
-    throw;
-  }
-  rows_.push_back({b, type});
+  ++index_[text.view()];
+  rows_.push_back({text.release(), type});
   return rows_.size() - 1;
 }
 
@@ -60,13 +47,13 @@ std::wstring_view RowStore::Text(size_t index) const {
 }
 
 void RowStore::Remove(size_t index) {
-  Block* b = rows_[index].block;
+  void* b = rows_[index].block;
   const std::wstring_view text = View(b);
   auto it = index_.find(text);
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
   if (it != index_.end()) {
     const uint32_t left = it->second - 1;
-    const bool keyIsThisBlock = it->first.data() == Chars(b);
+    const bool keyIsThisBlock = it->first.data() == text.data();
     if (left == 0) {
       index_.erase(it);
     } else if (keyIsThisBlock) {
@@ -82,12 +69,12 @@ void RowStore::Remove(size_t index) {
       it->second = left;
     }
   }
-  std::free(b);
+  win::TextBlock::Free(b);
 }
 
 void RowStore::Clear() {
   index_.clear();
-  for (Row& r : rows_) std::free(r.block);
+  for (Row& r : rows_) win::TextBlock::Free(r.block);
   rows_.clear();
 }
 

@@ -9,6 +9,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "win/text_block.h"
+
 namespace app {
 
 enum class RowType : uint8_t { None, Text, RichText };
@@ -24,6 +26,8 @@ class RowStore {
 
   // Appends a row at the end; returns its 0-based position.
   size_t Add(std::wstring_view text, RowType type = RowType::None);
+  // The same, keeping the text where it already is.
+  size_t Add(win::TextBlock&& text, RowType type = RowType::None);
   void Reserve(size_t rows);
   size_t Count() const { return rows_.size(); }
   std::wstring_view Text(size_t index) const;
@@ -35,23 +39,12 @@ class RowStore {
   bool Contains(std::wstring_view text) const { return index_.find(text) != index_.end(); }
 
  private:
-  // One allocation per text: this header, then its characters and a NUL.
-  struct Block {
-    uint32_t length;
-  };
-  static_assert(sizeof(Block) % alignof(wchar_t) == 0, "the characters follow the header aligned");
+  // One allocation per text (a win::TextBlock kept in its raw form).
   struct Row {
-    Block* block;
+    void* block;
     RowType type;
   };
-  static Block* NewBlock(std::wstring_view text);
-  static wchar_t* Chars(Block* b) {
-    return reinterpret_cast<wchar_t*>(reinterpret_cast<char*>(b) + sizeof(Block));
-  }
-  static const wchar_t* Chars(const Block* b) {
-    return reinterpret_cast<const wchar_t*>(reinterpret_cast<const char*>(b) + sizeof(Block));
-  }
-  static std::wstring_view View(const Block* b) { return {Chars(b), b->length}; }
+  static std::wstring_view View(const void* block) { return win::TextBlock::View(block); }
 
   std::vector<Row> rows_;
   std::unordered_map<std::wstring_view, uint32_t> index_;  // text -> number of rows holding it

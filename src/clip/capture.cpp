@@ -134,12 +134,12 @@ CapturedChange ReadChange(HWND owner) {
   try {
     c.passOver = ReadPrivateMark(session, formats);
     if (c.passOver) return c;
-    std::optional<std::wstring> text = ReadText(session);  // no row rather than a wrong one
+    std::optional<win::TextBlock> text = ReadText(session);  // no row rather than a wrong one
     c.readable = text.has_value();
     if (text) c.text = std::move(*text);
   } catch (const std::bad_alloc&) {
     c.passOver = true;  // the list, the log and the journal stay as they were
-    c.text.clear();
+    c.text = {};
   }
   return c;
 }

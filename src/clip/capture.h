@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "win/text_block.h"
+
 namespace clip {
 
 // One change as read in one opening of the clipboard: its formats, its private marks and its text
@@ -19,7 +21,7 @@ struct CapturedChange {
   bool fileList = false;  // a file list and none of the formats above
   bool readable = true;   // false: another program held the clipboard, or the text was not rendered
   bool passOver = false;  // marked private, or too large for the memory there is: never recorded
-  std::wstring text;      // for text and rich text that is not passed over
+  win::TextBlock text;    // for text and rich text that is not passed over
 };
 
 class Formats;

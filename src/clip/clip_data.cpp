@@ -7,13 +7,14 @@
 
 namespace clip {
 
-// Copied once, straight from the block: a text of tens of megabytes is not copied twice.
-std::wstring TextFromBlock(const void* block, size_t bytes) {
-  if (!block) return {};
+// Copied once, straight from the block, into the form a history row keeps: a text of tens of
+// megabytes is not copied twice.
+win::TextBlock TextFromBlock(const void* block, size_t bytes) {
+  if (!block) return win::TextBlock(std::wstring_view());
   const auto* p = static_cast<const wchar_t*>(block);
   const size_t units = bytes / sizeof(wchar_t);
   const wchar_t* nul = units ? std::wmemchr(p, L'\0', units) : nullptr;
-  return std::wstring(p, nul ? static_cast<size_t>(nul - p) : units);
+  return win::TextBlock(std::wstring_view(p, nul ? static_cast<size_t>(nul - p) : units));
 }
 
 std::optional<std::vector<std::wstring>> FileNamesFromDropBlock(const void* block, size_t bytes,

@@ -8,10 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "win/text_block.h"
+
 namespace clip {
 
 // UTF-16 text up to its first NUL, or up to the end of the block when it has none.
-std::wstring TextFromBlock(const void* block, size_t bytes);
+win::TextBlock TextFromBlock(const void* block, size_t bytes);
 
 // The file names of a file-drop block (a 20-byte header whose first field is the offset of the
 // names, and whose last is non-zero for UTF-16 names; then NUL-terminated names, ending with an

@@ -72,10 +72,12 @@ bool SetText(std::wstring_view text) {
 
 std::optional<std::wstring> GetText() {
   ClipboardSession session;
-  return ReadText(session);
+  const std::optional<win::TextBlock> text = ReadText(session);
+  if (!text) return std::nullopt;
+  return std::wstring(text->view());
 }
 
-std::optional<std::wstring> ReadText(const ClipboardSession& open) {
+std::optional<win::TextBlock> ReadText(const ClipboardSession& open) {
   if (!open.IsOpen()) return std::nullopt;
   BlockView block(::GetClipboardData(CF_UNICODETEXT));
   // Text that is offered but cannot be had (its owner failed to render it) is not an empty text.

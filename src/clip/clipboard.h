@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "win/text_block.h"
+
 namespace clip {
 
 // Scoped access: open in the constructor, closed in the destructor.
@@ -56,7 +58,7 @@ class Formats {
 
 // The text, as GetText reads it, of a clipboard that the caller holds open, so that the formats,
 // the marks and the text all come from one change.
-std::optional<std::wstring> ReadText(const ClipboardSession& open);
+std::optional<win::TextBlock> ReadText(const ClipboardSession& open);
 // True when the content carries a mark asking clipboard monitors not to record it.
 bool ReadPrivateMark(const ClipboardSession& open, const Formats& formats);
 

@@ -136,11 +136,11 @@ void OnClipboardNotice() {
 }
 
 // A row, its log line and its journal record, or none of them.
-void AddEntry(const clip::CapturedChange& change, app::RowType label) {
-  if (!g_list || IsAlreadyListed(change.text)) return;
+void AddEntry(clip::CapturedChange& change, app::RowType label) {
+  if (!g_list || IsAlreadyListed(change.text.view())) return;
   size_t row = 0;
   try {
-    row = g_list->AddItem(change.text);
+    row = g_list->AddItem(std::move(change.text));  // the row keeps the text read: no second copy
   } catch (const std::bad_alloc&) {
     return;  // no row, so no line either
   }
@@ -271,7 +271,7 @@ void RecordOneChange(clip::CapturedChange& change) {
         ScheduleRetry();  // only without the capture thread, which reads again itself
       } else {
         AddEntry(change, mask == 1 ? app::RowType::Text : app::RowType::RichText);
-        std::wstring().swap(change.text);  // the row holds it now: a huge text is not kept twice
+        change.text = {};  // a duplicate's text goes at once
       }
       break;
     case 2:

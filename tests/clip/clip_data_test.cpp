@@ -26,12 +26,12 @@ std::string Wide(std::wstring_view s) {
 
 TEST(ClipData, TextStopsAtNulOrAtTheEndOfTheBlock) {
   const wchar_t withNul[] = L"abc\0def";
-  EXPECT_EQ(TextFromBlock(withNul, sizeof(withNul)), L"abc");
+  EXPECT_EQ(TextFromBlock(withNul, sizeof(withNul)).view(), L"abc");
   const wchar_t noNul[] = {L'x', L'y', L'z'};
-  EXPECT_EQ(TextFromBlock(noNul, sizeof(noNul)), L"xyz");
-  EXPECT_EQ(TextFromBlock(noNul, 5), L"xy") << "an odd byte at the end is not half a character";
-  EXPECT_EQ(TextFromBlock(noNul, 0), L"");
-  EXPECT_EQ(TextFromBlock(nullptr, 100), L"");
+  EXPECT_EQ(TextFromBlock(noNul, sizeof(noNul)).view(), L"xyz");
+  EXPECT_EQ(TextFromBlock(noNul, 5).view(), L"xy") << "an odd byte at the end is not half a character";
+  EXPECT_EQ(TextFromBlock(noNul, 0).view(), L"");
+  EXPECT_EQ(TextFromBlock(nullptr, 100).view(), L"");
 }
 
 TEST(ClipData, FileListsAreReadWithinTheirBlock) {
@@ -79,7 +79,7 @@ TEST(ClipData, RandomBlocksAreReadSafely) {
       for (const auto& n : *names) total += n.size();
       ASSERT_LE(total, block.size()) << "round " << round;
     }
-    ASSERT_LE(TextFromBlock(block.data(), block.size()).size(), block.size() / 2);
+    ASSERT_LE(TextFromBlock(block.data(), block.size()).view().size(), block.size() / 2);
   }
 }
 
