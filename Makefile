@@ -52,7 +52,7 @@ screenshot: build
 
 bench: build
 	@rm -rf $(BUILD)/wineprefix-bench
-	@LC_ALL=C tools/wine-run --session --headless --prefix $(BUILD)/wineprefix-bench -- wine $(BUILD)/bench/pellucidor_bench.exe
+	@LC_ALL=C tools/wine-run --session --headless --prefix $(BUILD)/wineprefix-bench -- wine $(BUILD)/bench/pellucidor_bench.exe $(BENCH_ARGS)
 
 dist: build-i686
 	@rm -rf build/dist && mkdir -p build/dist/Pellucidor/docs
