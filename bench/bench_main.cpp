@@ -123,8 +123,8 @@ struct Figures {
 
 // Puts the text on the clipboard and waits until the window has handled the change: read by the
 // capture thread, then recorded (or found listed) by the window.
-void RecordNow(const std::wstring& text) {
-  clip::SetText(text);
+void RecordNow(const std::wstring& text, HWND owner) {
+  clip::SetText(text, owner);
   const DWORD sequence = ::GetClipboardSequenceNumber();
   while (static_cast<LONG>(mClip::HandledSequence() - sequence) < 0) {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
@@ -168,8 +168,8 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   std::vector<double> fresh, dup;
   for (int k = 0; k < changes; ++k) {
     const std::wstring text = L"bench new text " + std::to_wstring(texts.size()) + L"." + std::to_wstring(k);
-    fresh.push_back(Time([&] { RecordNow(text); }));
-    dup.push_back(Time([&] { RecordNow(texts[(k * 7919u) % texts.size()]); }));
+    fresh.push_back(Time([&] { RecordNow(text, form->hwnd()); }));
+    dup.push_back(Time([&] { RecordNow(texts[(k * 7919u) % texts.size()], form->hwnd()); }));
   }
   f.recordNew = Median(fresh);
   f.recordDup = Median(dup);
@@ -212,7 +212,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
   f.restore = Median(restores);
 
   const auto record = [&](const std::wstring& text) {
-    clip::SetText(text);
+    clip::SetText(text, host.get());
     const std::wstring got = clip::GetText().value_or(L"");
     if (plain->IsListed(got)) return;
     plain->Add(got);

@@ -188,7 +188,7 @@ void Form1::Form_Load() {
            IsSwitchOn(GetSetting(kSettingsApp, kSettingsSection, L"Windows Startup", L"Off")) ? 1 : 0);
   SetValue(Check8, IsSwitchOn(GetSetting(kSettingsApp, kSettingsSection, L"Minimized", L"Off")) ? 1 : 0);
   startMinimized_ = Value(Check8) == 1;
-  (void)clip::Clear();  // a clipboard that stays busy is simply not emptied
+  (void)clip::Clear(hwnd_);  // a clipboard that stays busy is simply not emptied
   mClip::CaptureEnabled = true;
   IsLoading = false;
   mClip::SetRecordTarget(hwnd_, &ListView1);
@@ -423,8 +423,8 @@ void Form1::PutSelectedEntryOnClipboard() {
   if (!selected) return;
   const std::wstring text(ListView1.ItemText(*selected));
   mClip::CaptureEnabled = false;
-  (void)clip::Clear();
-  (void)clip::SetText(text);
+  (void)clip::Clear(hwnd_);
+  (void)clip::SetText(text, hwnd_);
   mClip::NoteOwnClipboardWrite();
   mClip::CaptureEnabled = true;
   (void)clip::WriteLogLine(std::wstring(ListView1.ItemText(*selected)) + clip::kPutPhrase + clip::NowText());
@@ -433,7 +433,7 @@ void Form1::PutSelectedEntryOnClipboard() {
 void Form1::Check6_Click() {
   if (!PushButtonRule(Check6)) return;
   ListView1.Clear();
-  (void)clip::Clear();
+  (void)clip::Clear(hwnd_);
   (void)clip::WriteLogLine(std::wstring(clip::kClearedPhrase) + clip::NowText());
 }
 

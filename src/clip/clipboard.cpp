@@ -48,12 +48,12 @@ UINT RichTextFormat() {
   return format;
 }
 
-bool Clear() {
-  ClipboardSession session;
+bool Clear(HWND owner) {
+  ClipboardSession session(owner);
   return session.IsOpen() && ::EmptyClipboard();
 }
 
-bool SetText(std::wstring_view text) {
+bool SetText(std::wstring_view text, HWND owner) {
   win::UniqueHglobal mem(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
   if (!mem) return false;
   {
@@ -63,7 +63,7 @@ bool SetText(std::wstring_view text) {
     p[text.size()] = L'\0';
     (void)::GlobalUnlock(mem.get());
   }
-  ClipboardSession session;
+  ClipboardSession session(owner);
   if (!session.IsOpen() || !::EmptyClipboard()) return false;
   if (!::SetClipboardData(CF_UNICODETEXT, mem.get())) return false;
   (void)mem.release();  // the clipboard owns it now

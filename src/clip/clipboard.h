@@ -33,9 +33,11 @@ constexpr UINT kDib = CF_DIB;
 constexpr UINT kFileList = CF_HDROP;
 UINT RichTextFormat();
 
-bool Clear();
+// owner: the window that opens the clipboard. A clipboard emptied without one has no owner, and
+// Windows may then refuse the data put on it.
+bool Clear(HWND owner);
 // Puts the text on the clipboard as Unicode text; the platform offers the 8-bit form to others.
-bool SetText(std::wstring_view text);
+bool SetText(std::wstring_view text, HWND owner);
 // The clipboard's text; empty when there is none, nothing when it cannot be read (another
 // program holds the clipboard, or the text's owner fails to render it), so that neither is ever
 // taken for an empty text.

@@ -295,7 +295,7 @@ bool IsAlreadyListed(std::wstring_view text) {
 void FileListToText() {
   const auto names = clip::GetFileNames();
   if (!names) return;  // nothing readable: leave the clipboard as it is
-  if (clip::SetText(clip::JoinPathLines(*names))) NoteOwnClipboardWrite();
+  if (clip::SetText(clip::JoinPathLines(*names), g_form)) NoteOwnClipboardWrite();
 }
 
 DWORD HandledSequence() {

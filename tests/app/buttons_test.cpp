@@ -55,6 +55,7 @@ TEST_F(ButtonsTest, PutBackPlacesTheEntryOnTheClipboardWithoutRecordingIt) {
     Click(f.Check5);
     EXPECT_EQ(app::Form1::Value(f.Check5), 0) << "never stays pressed";
     EXPECT_EQ(testsupport::ClipboardText(), entries[i]);
+    EXPECT_EQ(::GetClipboardOwner(), f.hwnd()) << "put there by the window, not by nobody";
     testsupport::PumpFor(50);
     EXPECT_EQ(f.ListView1.Count(), 3u);
     EXPECT_TRUE(mClip::CaptureEnabled);

@@ -160,7 +160,7 @@ TEST_F(MonitorTest, OwnWritesAndBusyTimesAreNotRecordedButPassedOn) {
   later.Join();  // later -> host
   OtherViewer earlier;
   mClip::CaptureEnabled = false;
-  ASSERT_TRUE(clip::SetText(L"own write"));
+  ASSERT_TRUE(clip::SetText(L"own write", host_.get()));
   mClip::CaptureEnabled = true;
   EXPECT_EQ(list_.Count(), 0u);
 
@@ -169,7 +169,7 @@ TEST_F(MonitorTest, OwnWritesAndBusyTimesAreNotRecordedButPassedOn) {
   ASSERT_EQ(::GetClipboardViewer(), host_.get());
   const int before = later.draws;
   mClip::CaptureBusy = true;
-  ASSERT_TRUE(clip::SetText(L"while busy"));
+  ASSERT_TRUE(clip::SetText(L"while busy", host_.get()));
   mClip::CaptureBusy = false;
   EXPECT_FALSE(list_.Contains(L"while busy"));
   EXPECT_GT(later.draws, before) << "passed on all the same";
