@@ -145,6 +145,7 @@ void AddEntry(clip::CapturedChange& change, app::RowType label) {
     return;  // no row, so no line either
   }
   g_list->SetSubItem(row, label);
+  win::AnswerSentMessages();
   // The entry's text goes to the log from the row itself, in slices, with the time of the change.
   (void)clip::WriteLogLine({g_list->ItemText(row), clip::kAddedPhrase, clip::LogTimeText(change.time)});
 }

@@ -25,12 +25,16 @@ std::wstring ProgramFolder() {
   return path;
 }
 
+void AnswerSentMessages() {
+  MSG msg;
+  (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 void DoEvents(const bool* stopWhen) {
   const auto stopped = [stopWhen] { return stopWhen && *stopWhen; };
   MSG msg;
   if (stopped()) {
-    // Messages other threads send still get their answer: the window must not seem hung.
-    (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    AnswerSentMessages();  // the window must not seem hung
     return;
   }
   // Looking first answers the messages other threads send, which may set the stop; only then is a

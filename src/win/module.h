@@ -15,4 +15,8 @@ std::wstring ProgramFolder();
 // it dispatches sets *stopWhen.
 void DoEvents(const bool* stopWhen = nullptr);
 
+// Answers the messages other threads have sent and are waiting on, and nothing else: between the
+// steps of a long piece of work, so that the window never seems hung.
+void AnswerSentMessages();
+
 }  // namespace win
