@@ -13,7 +13,6 @@ namespace clip {
 namespace {
 
 LogLocations g_where;
-std::function<SYSTEMTIME()> g_clock;
 
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
@@ -84,9 +83,6 @@ bool AppendLine(HANDLE file, std::initializer_list<std::wstring_view> parts) {
 void SetLogLocationsForTesting(LogLocations where) {
   g_where = std::move(where);
 }
-void SetClockForTesting(std::function<SYSTEMTIME()> clock) {
-  g_clock = std::move(clock);
-}
 
 std::wstring DateTimeText(const SYSTEMTIME& t) {
   wchar_t date[128] = {}, time[128] = {};
@@ -98,16 +94,12 @@ std::wstring DateTimeText(const SYSTEMTIME& t) {
 
 std::wstring NowText() {
   SYSTEMTIME t{};
-  if (g_clock) {
-    t = g_clock();
-  } else {
-    ::GetLocalTime(&t);
-  }
+  ::GetLocalTime(&t);
   return DateTimeText(t);
 }
 
 std::wstring LogTimeText(const SYSTEMTIME& when) {
-  return g_clock ? NowText() : DateTimeText(when);
+  return DateTimeText(when);
 }
 
 bool WriteLogLine(std::wstring_view line) {

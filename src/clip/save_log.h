@@ -3,7 +3,6 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -33,12 +32,11 @@ bool WriteLogLine(std::initializer_list<std::wstring_view> parts);
 // program's folder is not writable.
 std::wstring LogPathInUse();
 
-// Test seams: where the log goes, and what time it is.
+// Test seam: where the log goes.
 struct LogLocations {
   std::wstring primaryFolder;   // empty: the program's folder
   std::wstring fallbackFolder;  // empty: %LOCALAPPDATA%\Kestrelay\Pellucidor
 };
 void SetLogLocationsForTesting(LogLocations where);
-void SetClockForTesting(std::function<SYSTEMTIME()> clock);
 
 }  // namespace clip

@@ -9,7 +9,6 @@
 #include "clip/save_log.h"
 #include "startup/regstuff.h"
 #include "support/test_support.h"
-#include "tray/notify_record.h"
 
 namespace testsupport {
 
@@ -19,8 +18,8 @@ inline constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
 class Form1Test : public testing::Test {
  protected:
   void SetUp() override {
-    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, kSettingsPath);
-    testsupport::DeleteRegistryTree(HKEY_CURRENT_USER, kScratchRun);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kScratchRun);
     HKEY k = nullptr;
     ::RegCreateKeyExW(HKEY_CURRENT_USER, kScratchRun, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
     ::RegCloseKey(k);
@@ -43,7 +42,6 @@ class Form1Test : public testing::Test {
     form_ = std::make_unique<app::Form1>(
         app::Form1Options{[] { return 0.5; }, false, folder_.File(L"history.journal")});
     EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
-    testsupport::PumpFor(50);
     return *form_;
   }
   void Close() {
@@ -55,11 +53,8 @@ class Form1Test : public testing::Test {
     for (size_t i = 1; i <= form_->ListView1.Count(); ++i) rows.emplace_back(form_->ListView1.ItemText(i));
     return rows;
   }
-  void DoubleClickTrayIcon(UINT mouseMessage = WM_LBUTTONDBLCLK) {
-    ::SendMessageW(form_->cSysTray1->hwnd(), tray::kTrayCallbackMessage, 0, mouseMessage);
-  }
 
-  testsupport::TempFolder folder_;
+  TempFolder folder_;
   std::unique_ptr<app::Form1> form_;
 };
 

@@ -1,8 +1,5 @@
-// The journal of list changes: whole records count, a record cut short ends it, and a window
-// that never got to close comes back with every change it made.
+// The journal of list changes: a window that never got to close comes back with every change it made.
 #include <gtest/gtest.h>
-
-#include <random>
 
 #include "app/journal.h"
 #include "app/journal_codec.h"
@@ -10,80 +7,7 @@
 
 namespace {
 
-using app::JournalEntry;
-using app::JournalOp;
-
-TEST(JournalCodec, RecordsReadBackUntilOneIsCutShort) {
-  const std::vector<JournalEntry> entries = {{JournalOp::Add, 1, L"hello"},
-                                             {JournalOp::Add, 2, L""},
-                                             {JournalOp::Add, 3, L"caf\u00E9;\x1F\r\n"},
-                                             {JournalOp::Remove, 2, L""},
-                                             {JournalOp::Clear, 0, L""}};
-  std::string bytes = app::JournalHeader(42);
-  for (const auto& e : entries) bytes += app::JournalRecord(e.op, e.position, e.text);
-  app::ParsedJournal j = app::ParseJournal(bytes);
-  ASSERT_TRUE(j.valid);
-  EXPECT_EQ(j.baseHash, 42u);
-  EXPECT_EQ(j.entries, entries);
-
-  for (size_t cut = 1; cut < app::JournalRecord(JournalOp::Add, 9, L"torn").size(); ++cut) {
-    const std::string torn = bytes + app::JournalRecord(JournalOp::Add, 9, L"torn").substr(0, cut);
-    EXPECT_EQ(app::ParseJournal(torn).entries, entries) << "cut after " << cut << " bytes";
-  }
-  EXPECT_FALSE(app::ParseJournal("not a journal").valid);
-  EXPECT_FALSE(app::ParseJournal("").valid);
-  EXPECT_NE(app::HashStoredList(L"a;"), app::HashStoredList(L"b;"));
-}
-
 using testsupport::Form1Test;
-
-TEST_F(Form1Test, ChangesOfARunThatNeverClosedComeBack) {
-  Store(L"Files", L"kept;");
-  {
-    app::Form1& f = Open();
-    f.ListView1.AddItem(L"one");
-    f.ListView1.AddItem(L"two");
-    f.ListView1.AddItem(L"three");
-    f.ListView1.Remove(3);  // "two"
-    // The process dies here: nothing stores the list, nothing closes the journal.
-    const std::string journal = testsupport::ReadBytes(folder_.File(L"history.journal"));
-    ::CopyFileW(folder_.File(L"history.journal").c_str(), folder_.File(L"saved.journal").c_str(), FALSE);
-    EXPECT_GT(journal.size(), 12u);
-  }
-  form_.reset();  // closes normally and stores the list
-  EXPECT_EQ(Stored(L"Files"), L"kept;one;three;");
-  // Put back what a killed run would have left: the old stored list and its journal.
-  Store(L"Files", L"kept;");
-  ::CopyFileW(folder_.File(L"saved.journal").c_str(), folder_.File(L"history.journal").c_str(), FALSE);
-  Open();
-  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"kept", L"one", L"three"}));
-  Close();
-  Open();
-  EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"kept", L"one", L"three"})) << "replayed once only";
-}
-
-TEST(Journal, ChangesAFullDiskRefusesWaitAndGoOutInOrder) {
-  const auto disk = testsupport::SmallDisk();
-  if (!disk) GTEST_SKIP() << "no size-limited folder: mounting one needs root";
-  testsupport::TempFolder folder(*disk);
-  app::Journal journal(folder.File(L"history.journal"));
-  ASSERT_TRUE(journal.Restart(7));
-  journal.Append(JournalOp::Add, 1, L"before");
-  const std::wstring big(20000, L'b');  // more than the slack of the file's last block
-  {
-    testsupport::DiskFiller full(folder.path());
-    const size_t whole = testsupport::ReadBytes(journal.path()).size();
-    journal.Append(JournalOp::Add, 2, big);
-    journal.Append(JournalOp::Remove, 1, L"");
-    EXPECT_EQ(testsupport::ReadBytes(journal.path()).size(), whole) << "nothing half written";
-  }
-  journal.Append(JournalOp::Add, 2, L"after");
-  const app::ParsedJournal j = app::ParseJournal(testsupport::ReadBytes(journal.path()));
-  EXPECT_EQ(j.entries, (std::vector<JournalEntry>{{JournalOp::Add, 1, L"before"},
-                                                  {JournalOp::Add, 2, big},
-                                                  {JournalOp::Remove, 1, L""},
-                                                  {JournalOp::Add, 2, L"after"}}));
-}
 
 // A record torn by a crash is cut off at the next start: what later runs journal after it, through
 // further crashes, still comes back.
@@ -166,25 +90,6 @@ TEST_F(Form1Test, AJournalForAnotherStoredListIsNotReplayed) {
   ::CopyFileW(folder_.File(L"saved.journal").c_str(), folder_.File(L"history.journal").c_str(), FALSE);
   Open();
   EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"journaled"}));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(JournalCodec, RandomBytesNeverBreakTheReader) {
-  std::mt19937 gen(11);
-  std::uniform_int_distribution<int> byte(0, 255), size(0, 200);
-  const std::string valid = app::JournalHeader(1) + app::JournalRecord(JournalOp::Add, 1, L"x");
-  for (int round = 0; round < 20000; ++round) {
-    std::string bytes = valid;
-    const int changes = 1 + round % 4;
-    for (int i = 0; i < changes; ++i)
-      bytes[static_cast<size_t>(byte(gen)) % bytes.size()] = static_cast<char>(byte(gen));
-    bytes.resize(bytes.size() + static_cast<size_t>(size(gen) % 16), '\x41');
-    const app::ParsedJournal j = app::ParseJournal(bytes);
-    for (const auto& e : j.entries) ASSERT_LE(e.text.size() * 2, bytes.size());
-  }
 }
 
 }  // namespace

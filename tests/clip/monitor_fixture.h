@@ -1,5 +1,5 @@
 // A stand-in main window for the clipboard monitor: a plain window with the history list, joined to
-// the viewer chain exactly as the program joins it; and well-behaved or misbehaving other viewers.
+// the viewer chain exactly as the program joins it; and other viewers, well-behaved or not.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,22 +16,21 @@
 
 namespace testsupport {
 
-// Another member of the chain, in this thread: counts notifications and passes them on.
-// With rejoin set it also leaves and re-joins the chain after each one, as some viewers do.
+// Another member of the chain, in this thread: counts notifications and passes them on, or not;
+// one that rejoins leaves and joins again after each, as some viewers do.
 class OtherViewer {
  public:
   enum Kind { kWellBehaved, kRejoins, kPassesNothingOn };
   explicit OtherViewer(Kind kind = kWellBehaved);
-  ~OtherViewer();
+  ~OtherViewer() { Leave(); }
   void Join() { next_ = ::SetClipboardViewer(hwnd_.get()); }
   void Leave() { ::ChangeClipboardChain(hwnd_.get(), next_); }
   HWND hwnd() const { return hwnd_.get(); }
   int draws = 0;
   std::vector<std::pair<WPARAM, LPARAM>> chainChanges;
 
-  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l);
-
  private:
+  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l);
   win::UniqueHwnd hwnd_;
   HWND next_ = nullptr;
   Kind kind_;
@@ -46,14 +45,14 @@ class MonitorTest : public testing::Test {
   void Leave();
   std::vector<std::wstring> Rows() const;
   std::vector<std::string> LogLines() const;
-  // Content from another process, then a moment for the notification to arrive.
-  void CopyFromOtherProcess(const std::vector<std::wstring>& items, DWORD settleMs = 150);
+  // Content from another process; returns once the recorder has handled that change.
+  void Copy(const std::vector<std::wstring>& items);
 
   TempFolder folder_;
   win::UniqueHwnd host_;
   app::HistoryListView list_;
   bool joined_ = false;
-  std::unique_ptr<AnswerProbe> probe_;  // how long the window went without answering
+  std::unique_ptr<AnswerProbe> probe_;
 };
 
 }  // namespace testsupport

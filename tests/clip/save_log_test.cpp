@@ -8,17 +8,6 @@ namespace {
 
 using testsupport::ReadBytes;
 
-SYSTEMTIME At(WORD hour, WORD minute, WORD second) {
-  SYSTEMTIME t{};
-  t.wYear = 2026;
-  t.wMonth = 12;
-  t.wDay = 6;
-  t.wHour = hour;
-  t.wMinute = minute;
-  t.wSecond = second;
-  return t;
-}
-
 class SaveLogTest : public testing::Test {
  protected:
   void SetUp() override { clip::SetLogLocationsForTesting({folder_.path(), folder_.File(L"fallback")}); }
@@ -26,14 +15,6 @@ class SaveLogTest : public testing::Test {
   std::wstring LogFile() const { return folder_.File(L"backups.log"); }
   testsupport::TempFolder folder_;
 };
-
-TEST_F(SaveLogTest, DateAndTimeInTheUsersFormatMidnightDateOnly) {
-  // The test run uses United States English regional settings.
-  EXPECT_EQ(clip::DateTimeText(At(3, 21, 7)), L"12/6/2026 3:21:07 AM");
-  EXPECT_EQ(clip::DateTimeText(At(15, 0, 0)), L"12/6/2026 3:00:00 PM");
-  EXPECT_EQ(clip::DateTimeText(At(0, 0, 0)), L"12/6/2026");
-  EXPECT_EQ(clip::DateTimeText(At(0, 0, 1)), L"12/6/2026 12:00:01 AM");
-}
 
 TEST_F(SaveLogTest, ANewLogIsUtf8WithItsMarkAndCrLfLines) {
   ASSERT_TRUE(clip::WriteLogLine(L"hello was added to clipboard entries at 12/6/2026 3:21:07 AM"));

@@ -113,23 +113,10 @@ bool Pellucidor::Start() {
   return true;
 }
 
-double Pellucidor::Silence() {
-  const double ms = probe_ ? probe_->TakeLongestMs() : 0;
-  longestSilenceMs_ = std::max(longestSilenceMs_, ms);
-  return ms;
-}
-
-void Pellucidor::ReportSilence() {
-  if (!probe_) return;
-  (void)Silence();
-  testsupport::ReportSilence("the program's window", longestSilenceMs_);
-  probe_.reset();
-  longestSilenceMs_ = 0;
-}
-
 DWORD Pellucidor::Close() {
   if (!process_) return 0;
-  ReportSilence();
+  if (probe_) probe_->Report("the program's window");
+  probe_.reset();
   ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
   ::WaitForSingleObject(process_.get(), 15000);
   DWORD code = STILL_ACTIVE;
@@ -140,7 +127,8 @@ DWORD Pellucidor::Close() {
 
 void Pellucidor::Kill() {
   if (!process_) return;
-  ReportSilence();
+  if (probe_) probe_->Report("the program's window");
+  probe_.reset();
   ::TerminateProcess(process_.get(), 99);
   ::WaitForSingleObject(process_.get(), 5000);
   process_.reset();
@@ -152,8 +140,7 @@ bool Pellucidor::Running() const {
 
 bool Pellucidor::MinimiseToTray() const {
   ::ShowWindow(hwnd_, SW_MINIMIZE);
-  for (int i = 0; i < 100 && ::IsWindowVisible(hwnd_); ++i) ::Sleep(10);
-  return !::IsWindowVisible(hwnd_);
+  return testsupport::PumpUntil([&] { return !::IsWindowVisible(hwnd_); });
 }
 
 HWND Pellucidor::TrayWindow() const {
@@ -249,11 +236,17 @@ void Pellucidor::DoubleClickRow(int index) const {
 }
 
 bool Pellucidor::WaitForRows(size_t n, DWORD timeoutMs) const {
-  for (DWORD waited = 0;; waited += 25) {
-    if (::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(n)) return true;
-    if (waited >= timeoutMs) return false;
-    ::Sleep(25);
-  }
+  return testsupport::PumpUntil(
+      [&] { return ::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(n); }, timeoutMs);
+}
+
+bool Pellucidor::WaitForText(const std::wstring& text, DWORD timeoutMs) const {
+  return testsupport::PumpUntil(
+      [&] {
+        const auto texts = Texts();
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+      },
+      timeoutMs);
 }
 
 }  // namespace e2e

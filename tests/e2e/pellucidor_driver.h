@@ -58,14 +58,12 @@ class Pellucidor {
   void Press(HWND window, const char* keys) const;
   // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
   HWND OpenTrayMenu() const;
-  // The longest time the window went without answering since the last call (or the start).
-  double Silence();
-  // Waits until the list holds n rows.
-  bool WaitForRows(size_t n, DWORD timeoutMs = 5000) const;
+  // Waits until the list holds n rows, or lists text.
+  bool WaitForRows(size_t n, DWORD timeoutMs = 10000) const;
+  bool WaitForText(const std::wstring& text, DWORD timeoutMs = 10000) const;
 
  private:
   std::wstring exe_;
-  void ReportSilence();
   // A point inside a row, or below the last one for -1, in the list's client pixels.
   POINT RowPoint(int index) const;
   win::UniqueHandle process_;
@@ -73,7 +71,6 @@ class Pellucidor {
   HWND hwnd_ = nullptr;
   // Watches the window from the moment it is ready until it is closed or killed.
   std::unique_ptr<testsupport::AnswerProbe> probe_;
-  double longestSilenceMs_ = 0;
 };
 
 // Finds the top-level window of a class that belongs to a process.

@@ -32,17 +32,6 @@ TEST(FilesCodec, PlainValuesReadAsBefore) {
     EXPECT_EQ(DecodeFiles(c.stored), c.rows) << "stored: " << testing::PrintToString(c.stored);
 }
 
-TEST(FilesCodec, ListsWithoutSpecialEntriesAreStoredPlain) {
-  EXPECT_EQ(Encode({L"abc", L"d e"}), L"abc;d e;");
-  EXPECT_EQ(Encode({}), L"");
-  EXPECT_EQ(Encode({L" x ", L"line\r\nbreak", L"caf\u00E9"}), L" x ;line\r\nbreak;caf\u00E9;");
-}
-
-TEST(FilesCodec, SemicolonsAndBlankEntriesSurvive) {
-  const Rows rows = {L"a;b", L"", L"  ", L";", L"\x1F", L"\x1F.", L".x", L"end;"};
-  EXPECT_EQ(DecodeFiles(Encode(rows)), rows);
-}
-
 TEST(FilesCodec, RandomListsComeBackIdentical) {
   // Characters chosen to hit every escape and every blank rule.
   const wchar_t alphabet[] = {L'a',  L' ',  L';',      L'\x1F',   L'.', L'\r',
