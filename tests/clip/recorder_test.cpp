@@ -101,7 +101,7 @@ class MonitorTest : public testing::Test {
     ::RemoveClipboardFormatListener(host_.get());
     mClip::UnhookWindow(host_.get());
     mClip::SetRecordTarget(nullptr, nullptr);
-    testsupport::PumpFor(0);
+    testsupport::Pump();
   }
   std::vector<std::wstring> Rows() const {
     std::vector<std::wstring> rows;
@@ -298,7 +298,7 @@ TEST_F(MonitorTest, OtherViewersStopNothing) {
   for (int i = 0; i < 100; ++i) {
     OtherViewer v;
     v.Join();
-    testsupport::PumpFor(0);
+    testsupport::Pump();
   }
   Copy({Text(L"after the crowd")});
   EXPECT_EQ(Rows(), (std::vector<std::wstring>{L"rejoined", L"again", L"swallowed", L"not frozen",
