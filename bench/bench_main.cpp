@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/files_codec.h"
+#include "history/files_codec.h"
 #include "app/form1.h"
-#include "app/journal_codec.h"
-#include "app/settings.h"
+#include "history/journal_codec.h"
+#include "history/settings.h"
 #include "clip/clipboard.h"
 #include "clip/mclip.h"
 #include "clip/save_log.h"
@@ -25,6 +25,9 @@
 #include "win/unique.h"
 
 namespace {
+
+// Where the measured runs log: a scratch folder, not the program's.
+clip::LogLocations g_log;
 
 double NowMs() {
   static LARGE_INTEGER freq = [] {
@@ -133,7 +136,11 @@ void RecordNow(const std::wstring& text, HWND owner) {
 }
 
 std::unique_ptr<app::Form1> OpenForm() {
-  auto form = std::make_unique<app::Form1>(app::Form1Options{[] { return 0.5; }, false, {}});
+  app::Form1Options options;
+  options.random = [] { return 0.5; };
+  options.quitOnDestroy = false;
+  options.log = g_log;
+  auto form = std::make_unique<app::Form1>(std::move(options));
   form->Create(::GetModuleHandleW(nullptr));
   return form;
 }
@@ -216,7 +223,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
     const std::wstring got = clip::GetText().value_or(L"");
     if (plain->IsListed(got)) return;
     plain->Add(got);
-    clip::WriteLogLine(got + clip::kAddedPhrase + clip::NowText());
+    clip::WriteLogLine(got + clip::kAddedPhrase + clip::NowText(), g_log);
   };
   std::vector<double> fresh, dup;
   for (int k = 0; k < changes; ++k) {
@@ -525,7 +532,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring logFolder = std::wstring(temp) + L"pellucidor-bench";
   ::CreateDirectoryW(logFolder.c_str(), nullptr);
   ::DeleteFileW((logFolder + L"\\backups.log").c_str());
-  clip::SetLogLocationsForTesting({logFolder, logFolder + L"\\fallback"});
+  g_log = {logFolder, logFolder + L"\\fallback"};
 
   if (hugeOnly) {
     MeasureHugeText(4000000);

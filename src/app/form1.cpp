@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <new>
 
-#include "app/files_codec.h"
+#include "history/files_codec.h"
 #include "app/layout.h"
 #include "app/resource_ids.h"
-#include "app/settings.h"
+#include "history/settings.h"
 #include "app/window_helpers.h"
 #include "clip/clipboard.h"
 #include "clip/mclip.h"
@@ -191,7 +191,7 @@ void Form1::Form_Load() {
   (void)clip::Clear(hwnd_);  // a clipboard that stays busy is simply not emptied
   mClip::CaptureEnabled = true;
   IsLoading = false;
-  mClip::SetRecordTarget(hwnd_, &ListView1);
+  mClip::SetRecordTarget(hwnd_, &ListView1, options_.log);
   mClip::HookWindow(hwnd_);
   mClip::CaptureBusy = false;
   mClip::NextViewerWnd = ::SetClipboardViewer(hwnd_);
@@ -208,10 +208,12 @@ void Form1::RestoreEntries() {
   // Changes made after the list was last stored whole, by a run that did not get to close.
   const uint64_t hash = HashStoredList(files);
   compactAt_ = CompactionThreshold(files.size() * sizeof(wchar_t));
-  if (!journal_.Resume(ListView1, hash)) {
+  if (!journal_.Resume(ListView1.Store(), hash)) {
     (void)journal_.Restart(hash);
-  } else if (!journal_.IsOpen()) {
-    (void)SaveEntries();  // what was replayed must not rest on a journal that cannot go on
+  } else {
+    ListView1.Refresh();
+    if (!journal_.IsOpen())
+      (void)SaveEntries();  // what was replayed must not rest on a journal that cannot go on
   }
   ListView1.onChange = [this](JournalOp op, size_t position, std::wstring_view text) {
     // Told by the change after the one that made the journal outgrow the list: by then the
@@ -395,7 +397,7 @@ bool Form1::PushButtonRule(HWND check) {
 
 void Form1::Check3_Click() {
   if (!PushButtonRule(Check3)) return;
-  const std::wstring path = clip::LogPathInUse();
+  const std::wstring path = clip::LogPathInUse(options_.log);
   std::wstring command = L"notepad \"" + path + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof(si);
@@ -427,14 +429,15 @@ void Form1::PutSelectedEntryOnClipboard() {
   (void)clip::SetText(text, hwnd_);
   mClip::NoteOwnClipboardWrite();
   mClip::CaptureEnabled = true;
-  (void)clip::WriteLogLine(std::wstring(ListView1.ItemText(*selected)) + clip::kPutPhrase + clip::NowText());
+  (void)clip::WriteLogLine(std::wstring(ListView1.ItemText(*selected)) + clip::kPutPhrase + clip::NowText(),
+                           options_.log);
 }
 
 void Form1::Check6_Click() {
   if (!PushButtonRule(Check6)) return;
   ListView1.Clear();
   (void)clip::Clear(hwnd_);
-  (void)clip::WriteLogLine(std::wstring(clip::kClearedPhrase) + clip::NowText());
+  (void)clip::WriteLogLine(std::wstring(clip::kClearedPhrase) + clip::NowText(), options_.log);
 }
 
 void Form1::Check4_Click() {
@@ -442,12 +445,12 @@ void Form1::Check4_Click() {
   if (Value(Check4) == 1) {
     ::ShowWindow(Check8, SW_SHOW);
     (void)SaveSetting(kSettingsApp, kSettingsSection, L"Windows Startup", SwitchText(true));
-    mStartUp::AddToStartup();
+    mStartUp::AddToStartup(options_.runKeys);
   } else {
     SetValue(Check8, 0);
     ::ShowWindow(Check8, SW_HIDE);
     (void)SaveSetting(kSettingsApp, kSettingsSection, L"Windows Startup", SwitchText(false));
-    mStartUp::RemoveFromStartup();
+    mStartUp::RemoveFromStartup(options_.runKeys);
   }
 }
 

@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "app/history_list_view.h"
-#include "app/journal.h"
+#include "clip/save_log.h"
+#include "history/journal.h"
+#include "startup/regstuff.h"
 #include "tray/csystray.h"
 #include "win/unique.h"
 
@@ -31,6 +33,8 @@ struct Form1Options {
   std::function<double()> random;  // the home-page draw; a test fixes it
   bool quitOnDestroy = true;       // end the message loop when the window is gone
   std::wstring journalPath;        // empty: the per-user data folder
+  RegStuff::RunKeys runKeys;       // where the start-up entry goes
+  clip::LogLocations log;          // where backups.log goes
 };
 
 class Form1 {

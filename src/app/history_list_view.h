@@ -12,18 +12,19 @@
 #include <string>
 #include <string_view>
 
-#include "app/journal_codec.h"
-#include "app/row_store.h"
+#include "clip/history_target.h"
+#include "history/journal_codec.h"
+#include "history/row_store.h"
 
 namespace app {
 
 inline constexpr wchar_t kListTooltip[] =
     L"Double-click item to remove it. Move bar to right and out of window to reveal full names.";
 
-class HistoryListView {
+class HistoryListView : public clip::HistoryTarget {
  public:
   HistoryListView() = default;
-  ~HistoryListView();
+  ~HistoryListView() override;
   HistoryListView(const HistoryListView&) = delete;
   HistoryListView& operator=(const HistoryListView&) = delete;
 
@@ -36,9 +37,9 @@ class HistoryListView {
   void SetColumnWidth(int column, int pixels);
 
   // Appends a row at the end and returns its position.
-  size_t AddItem(std::wstring_view text);
+  size_t AddItem(std::wstring_view text) override;
   // The same, keeping the text where it already is.
-  size_t AddItem(win::TextBlock&& text);
+  size_t AddItem(win::TextBlock&& text) override;
   // Appends many rows with one update of the control: AddItemDeferred for each, then Refresh.
   void ReserveItems(size_t rows) { store_.Reserve(rows); }
   void AddItemDeferred(std::wstring_view text) { store_.Add(text); }
@@ -47,9 +48,9 @@ class HistoryListView {
   }
   void ClearDeferred() { store_.Clear(); }
   void Refresh();
-  void SetSubItem(size_t position, RowType type);
+  void SetSubItem(size_t position, RowType type) override;
   size_t Count() const { return store_.Count(); }
-  std::wstring_view ItemText(size_t position) const {
+  std::wstring_view ItemText(size_t position) const override {
     return IsRow(position) ? store_.Text(position - 1) : std::wstring_view();
   }
   RowType ItemType(size_t position) const {
@@ -60,8 +61,10 @@ class HistoryListView {
   void Select(size_t position);
   void Remove(size_t position);
   void Clear();
-  bool Contains(std::wstring_view text) const { return store_.Contains(text); }
+  bool Contains(std::wstring_view text) const override { return store_.Contains(text); }
   const RowStore& Rows() const { return store_; }
+  // For changes made without the control, such as a journal's replay; Refresh shows them.
+  RowStore& Store() { return store_; }
 
   // Handles the control's notifications sent to its parent; true when handled, with the result.
   bool OnNotify(const NMHDR& header, LRESULT& result);

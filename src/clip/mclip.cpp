@@ -5,10 +5,10 @@
 #include <memory>
 #include <new>
 
-#include "app/history_list_view.h"
 #include "clip/capture.h"
 #include "clip/clip_data.h"
 #include "clip/clipboard.h"
+#include "clip/history_target.h"
 #include "clip/save_log.h"
 #include "win/module.h"
 
@@ -22,7 +22,8 @@ bool CaptureBusy = false;
 namespace {
 
 HWND g_form = nullptr;
-app::HistoryListView* g_list = nullptr;
+clip::HistoryTarget* g_list = nullptr;
+clip::LogLocations g_log;
 DWORD g_lastSequence = 0;  // the newest content handled
 bool g_haveSequence = false;
 // True while the recorder's loop runs; it records every change announced meanwhile itself.
@@ -147,12 +148,14 @@ void AddEntry(clip::CapturedChange& change, app::RowType label) {
   g_list->SetSubItem(row, label);
   win::AnswerSentMessages();
   // The entry's text goes to the log from the row itself, in slices, with the time of the change.
-  (void)clip::WriteLogLine({g_list->ItemText(row), clip::kAddedPhrase, clip::LogTimeText(change.time)});
+  (void)clip::WriteLogLine({g_list->ItemText(row), clip::kAddedPhrase, clip::LogTimeText(change.time)},
+                           g_log);
 }
 
 }  // namespace
 
-void SetRecordTarget(HWND form, app::HistoryListView* list) {
+void SetRecordTarget(HWND form, clip::HistoryTarget* list, clip::LogLocations log) {
+  g_log = std::move(log);
   g_capture.reset();
   g_pending.clear();
   g_form = form;

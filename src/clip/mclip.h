@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-namespace app {
-class HistoryListView;
-}
+#include "clip/save_log.h"
+
 namespace clip {
 struct CapturedChange;
-}
+class HistoryTarget;
+}  // namespace clip
 
 namespace mClip {
 
@@ -22,8 +22,8 @@ extern WNDPROC PrevWndProc;
 extern bool CaptureEnabled;
 extern bool CaptureBusy;
 
-// Which window is hooked, and which list the recorder appends to.
-void SetRecordTarget(HWND form, app::HistoryListView* list);
+// Which window is hooked, which list the recorder appends to and where it logs.
+void SetRecordTarget(HWND form, clip::HistoryTarget* list, clip::LogLocations log = {});
 
 void HookWindow(HWND form);
 void UnhookWindow(HWND form);

@@ -12,18 +12,16 @@
 namespace clip {
 namespace {
 
-LogLocations g_where;
-
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
-std::wstring PrimaryLogPath() {
-  std::wstring folder = g_where.primaryFolder.empty() ? win::ProgramFolder() : g_where.primaryFolder;
+std::wstring PrimaryLogPath(const LogLocations& where) {
+  std::wstring folder = where.primaryFolder.empty() ? win::ProgramFolder() : where.primaryFolder;
   if (folder.empty() || folder.back() != L'\\') folder += L'\\';
   return folder + kLogFileName;
 }
 
-std::wstring FallbackFolder() {
-  if (!g_where.fallbackFolder.empty()) return g_where.fallbackFolder;
+std::wstring FallbackFolder(const LogLocations& where) {
+  if (!where.fallbackFolder.empty()) return where.fallbackFolder;
   PWSTR local = nullptr;
   std::wstring folder;
   if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) folder = local;
@@ -31,8 +29,8 @@ std::wstring FallbackFolder() {
   return folder.empty() ? folder : folder + L"\\Kestrelay\\Pellucidor";
 }
 
-std::wstring FallbackLogPath() {
-  return FallbackFolder() + L"\\" + kLogFileName;
+std::wstring FallbackLogPath(const LogLocations& where) {
+  return FallbackFolder(where) + L"\\" + kLogFileName;
 }
 
 // Opened for writing as well as appending, so that a line cut short by a full disk can be taken
@@ -80,10 +78,6 @@ bool AppendLine(HANDLE file, std::initializer_list<std::wstring_view> parts) {
 
 }  // namespace
 
-void SetLogLocationsForTesting(LogLocations where) {
-  g_where = std::move(where);
-}
-
 std::wstring DateTimeText(const SYSTEMTIME& t) {
   wchar_t date[128] = {}, time[128] = {};
   ::GetDateFormatEx(LOCALE_NAME_USER_DEFAULT, DATE_SHORTDATE, &t, nullptr, date, 128, nullptr);
@@ -102,23 +96,23 @@ std::wstring LogTimeText(const SYSTEMTIME& when) {
   return DateTimeText(when);
 }
 
-bool WriteLogLine(std::wstring_view line) {
-  return WriteLogLine({line});
+bool WriteLogLine(std::wstring_view line, const LogLocations& where) {
+  return WriteLogLine({line}, where);
 }
 
-bool WriteLogLine(std::initializer_list<std::wstring_view> parts) {
-  win::UniqueFile file = OpenForAppend(PrimaryLogPath());
+bool WriteLogLine(std::initializer_list<std::wstring_view> parts, const LogLocations& where) {
+  win::UniqueFile file = OpenForAppend(PrimaryLogPath(where));
   if (!file && IsNotWritableError(::GetLastError())) {
-    const std::wstring folder = FallbackFolder();
+    const std::wstring folder = FallbackFolder(where);
     if (folder.empty()) return false;
     (void)::SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // may exist already
-    file = OpenForAppend(FallbackLogPath());
+    file = OpenForAppend(FallbackLogPath(where));
   }
   return file && AppendLine(file.get(), parts);
 }
 
-std::wstring LogPathInUse() {
-  const std::wstring primary = PrimaryLogPath();
+std::wstring LogPathInUse(const LogLocations& where) {
+  const std::wstring primary = PrimaryLogPath(where);
   // Ask the file system whether the program's folder takes the log, without leaving a file behind.
   win::UniqueFile probe(::CreateFileW(primary.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -130,7 +124,7 @@ std::wstring LogPathInUse() {
     if (trial) return primary;
     error = ::GetLastError();
   }
-  return IsNotWritableError(error) ? FallbackLogPath() : primary;
+  return IsNotWritableError(error) ? FallbackLogPath(where) : primary;
 }
 
 }  // namespace clip

@@ -23,20 +23,19 @@ std::wstring NowText();
 // The time of an event that happened at when, as the log writes it.
 std::wstring LogTimeText(const SYSTEMTIME& when);
 
-// Appends the line and CR LF. Returns false when the line could not be written.
-bool WriteLogLine(std::wstring_view line);
-// The same for a line given in parts, which are written one after another.
-bool WriteLogLine(std::initializer_list<std::wstring_view> parts);
-
-// The log in use: "backups.log" in the program's folder, or in the per-user data folder when the
-// program's folder is not writable.
-std::wstring LogPathInUse();
-
-// Test seam: where the log goes.
+// Where the log goes.
 struct LogLocations {
   std::wstring primaryFolder;   // empty: the program's folder
   std::wstring fallbackFolder;  // empty: %LOCALAPPDATA%\Kestrelay\Pellucidor
 };
-void SetLogLocationsForTesting(LogLocations where);
+
+// Appends the line and CR LF. Returns false when the line could not be written.
+bool WriteLogLine(std::wstring_view line, const LogLocations& where = {});
+// The same for a line given in parts, which are written one after another.
+bool WriteLogLine(std::initializer_list<std::wstring_view> parts, const LogLocations& where = {});
+
+// The log in use: "backups.log" in the program's folder, or in the per-user data folder when the
+// program's folder is not writable.
+std::wstring LogPathInUse(const LogLocations& where = {});
 
 }  // namespace clip

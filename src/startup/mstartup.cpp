@@ -7,14 +7,14 @@
 namespace mStartUp {
 
 // The entry names the running executable itself, whatever else its folder holds.
-void AddToStartup() {
+void AddToStartup(const RegStuff::RunKeys& keys) {
   const std::wstring name = startup::FileNameOf(win::ExecutablePath());
-  if (!name.empty()) RegStuff::SetRunValue(name);
+  if (!name.empty()) RegStuff::SetRunValue(name, keys);
 }
 
-void RemoveFromStartup() {
+void RemoveFromStartup(const RegStuff::RunKeys& keys) {
   const std::wstring name = startup::FileNameOf(win::ExecutablePath());
-  if (!name.empty()) RegStuff::DeleteRunValue(name);
+  if (!name.empty()) RegStuff::DeleteRunValue(name, keys);
 }
 
 }  // namespace mStartUp

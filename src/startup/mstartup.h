@@ -1,9 +1,11 @@
 // mStartUp: have Windows start the program at log-on, or stop that.
 #pragma once
 
+#include "startup/regstuff.h"
+
 namespace mStartUp {
 
-void AddToStartup();
-void RemoveFromStartup();
+void AddToStartup(const RegStuff::RunKeys& keys = {});
+void RemoveFromStartup(const RegStuff::RunKeys& keys = {});
 
 }  // namespace mStartUp

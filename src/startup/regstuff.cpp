@@ -9,8 +9,6 @@
 namespace RegStuff {
 namespace {
 
-RunKeys g_keys;
-
 win::UniqueHkey OpenKey(HKEY root, std::wstring_view subKey) {
   HKEY raw = nullptr;
   const std::wstring path(subKey);
@@ -62,29 +60,22 @@ void DeleteRegValue(HKEY root, std::wstring_view subKey, std::wstring_view name)
   (void)::RegDeleteValueW(key.get(), valueName.c_str());  // a missing value is no error here
 }
 
-void SetRunKeysForTesting(RunKeys keys) {
-  g_keys = std::move(keys);
-}
-const RunKeys& CurrentRunKeys() {
-  return g_keys;
-}
-
-void SetRunValue(std::wstring_view name) {
+void SetRunValue(std::wstring_view name, const RunKeys& keys) {
   const std::wstring data = startup::RunValueData(win::ProgramFolder(), name);
-  if (SetRegValue(g_keys.machineRoot, g_keys.machineSubKey, name, data, REG_SZ)) return;
+  if (SetRegValue(keys.machineRoot, keys.machineSubKey, name, data, REG_SZ)) return;
   // Without write access to the machine-wide key, the user's own Run key still starts the program.
   HKEY raw = nullptr;
-  if (::RegCreateKeyExW(g_keys.userRoot, g_keys.userSubKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                        &raw, nullptr) != ERROR_SUCCESS) {
+  if (::RegCreateKeyExW(keys.userRoot, keys.userSubKey.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+                        nullptr) != ERROR_SUCCESS) {
     return;
   }
   win::UniqueHkey key(raw);
   (void)WriteRegValue(key.get(), name, REG_SZ, data);
 }
 
-void DeleteRunValue(std::wstring_view name) {
-  DeleteRegValue(g_keys.machineRoot, g_keys.machineSubKey, name);
-  DeleteRegValue(g_keys.userRoot, g_keys.userSubKey, name);
+void DeleteRunValue(std::wstring_view name, const RunKeys& keys) {
+  DeleteRegValue(keys.machineRoot, keys.machineSubKey, name);
+  DeleteRegValue(keys.userRoot, keys.userSubKey, name);
 }
 
 }  // namespace RegStuff

@@ -23,17 +23,14 @@ bool SetRegValue(HKEY root, std::wstring_view subKey, std::wstring_view name, co
 void DeleteRegValue(HKEY root, std::wstring_view subKey, std::wstring_view name);
 
 // Where the start-up entry goes: the machine-wide Run key, or the user's when that one cannot be
-// opened for writing. Tests point these at scratch keys.
+// opened for writing.
 struct RunKeys {
   HKEY machineRoot = HKEY_LOCAL_MACHINE;
   std::wstring machineSubKey = L"SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION\\RUN\\";
   HKEY userRoot = HKEY_CURRENT_USER;
   std::wstring userSubKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 };
-void SetRunKeysForTesting(RunKeys keys);
-const RunKeys& CurrentRunKeys();
-
-void SetRunValue(std::wstring_view name);
-void DeleteRunValue(std::wstring_view name);
+void SetRunValue(std::wstring_view name, const RunKeys& keys = {});
+void DeleteRunValue(std::wstring_view name, const RunKeys& keys = {});
 
 }  // namespace RegStuff

@@ -35,13 +35,9 @@ bool RealShellNotify(uint32_t operation, const NotifyRecord& record) {
   return ::Shell_NotifyIconA(operation, &data) != FALSE;
 }
 
-ShellNotifyFn& ShellNotify() {
-  static ShellNotifyFn fn = RealShellNotify;
-  return fn;
-}
-
-bool Send(uint32_t operation, const NotifyFields& fields) {
-  return ShellNotify()(operation, PackNotifyRecord(fields));
+bool Send(const ShellNotifyFn& notify, uint32_t operation, const NotifyFields& fields) {
+  const NotifyRecord record = PackNotifyRecord(fields);
+  return notify ? notify(operation, record) : RealShellNotify(operation, record);
 }
 
 uint32_t Handle32(const void* h) {
@@ -70,11 +66,8 @@ HWND CreateControlWindow() {
 
 }  // namespace
 
-void SetShellNotifyForTesting(ShellNotifyFn fn) {
-  ShellNotify() = fn ? std::move(fn) : RealShellNotify;
-}
-
-cSysTray::cSysTray(bool userMode) : window_(CreateControlWindow()), userMode_(userMode) {
+cSysTray::cSysTray(bool userMode, ShellNotifyFn notify)
+    : window_(CreateControlWindow()), userMode_(userMode), notify_(std::move(notify)) {
   mWnd = window_.get();
 }
 
@@ -100,7 +93,7 @@ bool cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, con
   f.uCallbackMessage = kTrayCallbackMessage;
   f.uFlags |= kNifMessage;
   f.cbSize = kRecordSize;
-  return Send(kNimAdd, f);
+  return Send(notify_, kNimAdd, f);
 }
 
 void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
@@ -108,7 +101,7 @@ void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
   f.cbSize = kRecordSize;
   f.hWnd = Handle32(hWnd);
   f.uID = static_cast<uint32_t>(IconId);
-  Send(kNimDelete, f);
+  Send(notify_, kNimDelete, f);
 }
 
 NotifyFields cSysTray::ModifyRecord(uint32_t flags) const {
@@ -125,7 +118,7 @@ void cSysTray::SetTrayIcon(const PicturePtr& picture) {
   if (mAdded) {
     NotifyFields f = ModifyRecord(kNifIcon);
     f.hIcon = Handle32(picture->Handle);
-    Send(kNimModify, f);
+    Send(notify_, kNimModify, f);
   }
   mIcon = picture;
   ownPicture_ = picture;
@@ -136,7 +129,7 @@ void cSysTray::SetTrayTip(std::wstring_view text) {
   if (mAdded) {
     NotifyFields f = ModifyRecord(kNifTip);
     f.szTip = TipBytes(text);
-    Send(kNimModify, f);
+    Send(notify_, kNimModify, f);
   }
   mTip = std::wstring(text);
   Signal(L"TrayTip");

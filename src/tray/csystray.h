@@ -14,9 +14,8 @@
 
 namespace tray {
 
-// The one place where the control talks to the shell; tests replace it to see every record.
+// Where the control's records go: the shell's notification area unless another is given.
 using ShellNotifyFn = std::function<bool(uint32_t operation, const NotifyRecord& record)>;
-void SetShellNotifyForTesting(ShellNotifyFn fn);
 
 inline constexpr wchar_t kDefaultTip[] = L"Divave Zidova\0";  // with its NUL: 14 characters
 constexpr int kControlSizeTwips = 510;
@@ -24,8 +23,8 @@ constexpr int kControlSizeTwips = 510;
 class cSysTray {
  public:
   // userMode: true when the hosting program runs (rather than being designed).
-  explicit cSysTray(bool userMode = true);  // Initialize
-  ~cSysTray();                              // Terminate
+  explicit cSysTray(bool userMode = true, ShellNotifyFn notify = {});  // Initialize
+  ~cSysTray();                                                         // Terminate
   cSysTray(const cSysTray&) = delete;
   cSysTray& operator=(const cSysTray&) = delete;
 
@@ -81,6 +80,7 @@ class cSysTray {
   PicturePtr mIcon;
   bool mAdded = false;
   bool userMode_;
+  ShellNotifyFn notify_;
   PicturePtr ownPicture_;
   int width_ = kControlSizeTwips, height_ = kControlSizeTwips;
 };

@@ -3,7 +3,7 @@
 
 #include <random>
 
-#include "app/files_codec.h"
+#include "history/files_codec.h"
 
 namespace {
 

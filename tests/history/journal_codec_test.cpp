@@ -1,8 +1,8 @@
 // The journal's records: whole records count, a record cut short ends it, and a full disk loses none.
 #include <gtest/gtest.h>
 
-#include "app/journal.h"
-#include "app/journal_codec.h"
+#include "history/journal.h"
+#include "history/journal_codec.h"
 #include "support/test_support.h"
 
 namespace {

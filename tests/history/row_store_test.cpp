@@ -1,7 +1,7 @@
 // The row store's duplicate index, which must stay right through removals.
 #include <gtest/gtest.h>
 
-#include "app/row_store.h"
+#include "history/row_store.h"
 
 namespace {
 

@@ -12,6 +12,7 @@ namespace {
 constexpr wchar_t kScratch[] = L"Software\\PellucidorTests\\Registry";
 constexpr wchar_t kMachineRun[] = L"Software\\PellucidorTests\\MachineRun\\";
 constexpr wchar_t kUserRun[] = L"Software\\PellucidorTests\\UserRun";
+const RegStuff::RunKeys kKeys{HKEY_CURRENT_USER, kMachineRun, HKEY_CURRENT_USER, kUserRun};
 
 std::string RawValue(const wchar_t* key, const wchar_t* name, DWORD* type = nullptr) {
   BYTE data[512];
@@ -44,7 +45,6 @@ class RegistryTest : public testing::Test {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests");
     CreateKey(kScratch);
   }
-  void TearDown() override { RegStuff::SetRunKeysForTesting({}); }
 };
 
 TEST_F(RegistryTest, TextValuesAreWrittenWholeWithTheirNul) {
@@ -86,11 +86,10 @@ TEST(RunValue, PathsAreJoinedOnceAndQuotedWhenTheyHoldSpaces) {
 
 TEST_F(RegistryTest, TheEntryNamesTheRunningProgram) {
   CreateKey(kMachineRun);
-  RegStuff::SetRunKeysForTesting({HKEY_CURRENT_USER, kMachineRun, HKEY_CURRENT_USER, kUserRun});
   // Another program in the same folder must not be the one that starts with Windows.
   const std::wstring name = startup::FileNameOf(win::ExecutablePath());
-  mStartUp::AddToStartup();
-  mStartUp::AddToStartup();
+  mStartUp::AddToStartup(kKeys);
+  mStartUp::AddToStartup(kKeys);
   const std::string raw = RawValue(kMachineRun, name.c_str());
   EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(raw.data())),
             startup::RunValueData(win::ProgramFolder(), name));
@@ -103,20 +102,19 @@ TEST_F(RegistryTest, TheEntryNamesTheRunningProgram) {
   EXPECT_EQ(values, 1u);
   EXPECT_FALSE(KeyExists(kUserRun)) << "the per-user key is only for when the machine-wide one is closed";
 
-  mStartUp::RemoveFromStartup();
+  mStartUp::RemoveFromStartup(kKeys);
   EXPECT_EQ(RawValue(kMachineRun, name.c_str()), "<absent>");
 }
 
 TEST_F(RegistryTest, WithoutTheMachineWideKeyTheEntryGoesToTheUser) {
-  RegStuff::SetRunKeysForTesting({HKEY_CURRENT_USER, kMachineRun, HKEY_CURRENT_USER, kUserRun});
   const std::wstring name = startup::FileNameOf(win::ExecutablePath());
-  mStartUp::AddToStartup();
+  mStartUp::AddToStartup(kKeys);
   EXPECT_FALSE(KeyExists(kMachineRun));
   EXPECT_NE(RawValue(kUserRun, name.c_str()), "<absent>");
 
   CreateKey(kMachineRun);
   RegStuff::SetRegValue(HKEY_CURRENT_USER, kMachineRun, name, std::wstring(L"old"), REG_SZ);
-  mStartUp::RemoveFromStartup();
+  mStartUp::RemoveFromStartup(kKeys);
   EXPECT_EQ(RawValue(kUserRun, name.c_str()), "<absent>");
   EXPECT_EQ(RawValue(kMachineRun, name.c_str()), "<absent>") << "removal clears both places";
 }

@@ -121,8 +121,7 @@ int HungViewer() {
   const win::UniqueHwnd window = WindowOfProc(L"PellucidorTestViewerProcess", ViewerProc);
   g_viewerNext = ::SetClipboardViewer(window.get());
   g_viewerHangs = true;  // joining announces the present content: not a change
-  while (::MsgWaitForMultipleObjects(1, &g_release, FALSE, 60000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
-    PumpFor(0);
+  while (::MsgWaitForMultipleObjects(1, &g_release, FALSE, 60000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) Pump();
   ::ChangeClipboardChain(window.get(), g_viewerNext);
   return 0;
 }
@@ -144,7 +143,7 @@ bool RunSelf(const std::wstring& mode, const std::vector<std::wstring>& args) {
   if (!process) return false;
   // Answers messages meanwhile: the helper's changes notify our windows.
   const HANDLE h = process.get();
-  while (::MsgWaitForMultipleObjects(1, &h, FALSE, 3600 * 1000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) PumpFor(0);
+  while (::MsgWaitForMultipleObjects(1, &h, FALSE, 3600 * 1000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) Pump();
   DWORD code = 1;
   ::GetExitCodeProcess(h, &code);
   return code == 0;
@@ -286,22 +285,18 @@ std::wstring HexBytes(std::string_view bytes) {
   return out;
 }
 
-void PumpFor(DWORD ms) {
-  const DWORD end = ::GetTickCount() + ms;
-  do {
-    MSG msg;
-    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-    }
-    if (ms) ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  } while (static_cast<int>(end - ::GetTickCount()) > 0);
+void Pump() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD end = ::GetTickCount() + timeoutMs;
   for (;;) {
-    PumpFor(0);
+    Pump();
     if (done()) return true;
     if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);

@@ -51,7 +51,8 @@ void ReleaseHungViewer(const win::UniqueHandle& viewer);
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
 
 std::wstring HexBytes(std::string_view bytes);
-void PumpFor(DWORD ms);
+// Dispatches this thread's waiting messages, or waits for the condition while dispatching them.
+void Pump();
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
 // A fresh empty folder (under base, or the temporary folder), removed with its content.

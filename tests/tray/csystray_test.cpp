@@ -1,7 +1,6 @@
 // The tray icon control: what it sends to the shell and when, and its mouse events.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <stdexcept>
 
 #include "tray/csystray.h"
@@ -19,20 +18,20 @@ struct Sent {
 
 class TrayTest : public testing::Test {
  protected:
-  void SetUp() override {
-    tray::SetShellNotifyForTesting([this](uint32_t op, const tray::NotifyRecord& r) {
+  // A shell that keeps every record it is sent.
+  tray::ShellNotifyFn Shell() {
+    return [this](uint32_t op, const tray::NotifyRecord& r) {
       sent_.push_back({op, tray::UnpackNotifyRecord(r)});
       return shellTakes_;
-    });
+    };
   }
-  void TearDown() override { tray::SetShellNotifyForTesting({}); }
 
   std::vector<Sent> sent_;
   bool shellTakes_ = true;  // false: as when there is no task bar yet
 };
 
 TEST_F(TrayTest, TipsAreCutAt64Characters) {
-  cSysTray t;
+  cSysTray t(true, Shell());
   t.SetInTray(true);
   sent_.clear();
   t.SetTrayTip(L"");
@@ -47,7 +46,7 @@ TEST_F(TrayTest, TipsAreCutAt64Characters) {
 }
 
 TEST_F(TrayTest, RemovingDeletesTheIconBeforeTheProcedureIsRestored) {
-  auto t = std::make_unique<cSysTray>();
+  auto t = std::make_unique<cSysTray>(true, Shell());
   const HWND w = t->hwnd();
   const auto original = ::GetWindowLongPtrW(w, GWLP_WNDPROC);
   t->SetInTray(true);
@@ -74,14 +73,10 @@ LRESULT CALLBACK Recording(HWND h, UINT msg, WPARAM w, LPARAM l) {
 }
 
 TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure) {
-  cSysTray t;
+  cSysTray t(true, Shell());
   ::SetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
   std::vector<std::string> events;
-  const auto note = [&](const char* what, int n) {
-    char line[32];
-    std::snprintf(line, sizeof(line), "%s %d", what, n);
-    events.emplace_back(line);
-  };
+  const auto note = [&](const char* what, int n) { events.push_back(what + std::to_string(n)); };
   t.MouseMove = [&](int32_t& id) { note("move", id); };
   t.MouseDown = [&](int16_t& b, int32_t&) { note("down", b); };
   t.MouseUp = [&](int16_t& b, int32_t&) { note("up", b); };
@@ -90,9 +85,9 @@ TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure
   const struct {
     UINT mouse;
     const char* event;
-  } cases[] = {{WM_MOUSEMOVE, "move 0"},    {WM_LBUTTONDOWN, "down 1"}, {WM_LBUTTONUP, "up 1"},
-               {WM_LBUTTONDBLCLK, "dbl 1"}, {WM_RBUTTONDOWN, "down 2"}, {WM_RBUTTONUP, "up 2"},
-               {WM_RBUTTONDBLCLK, "dbl 2"}, {WM_MBUTTONDOWN, nullptr},  {WM_MBUTTONUP, nullptr},
+  } cases[] = {{WM_MOUSEMOVE, "move0"},     {WM_LBUTTONDOWN, "down1"}, {WM_LBUTTONUP, "up1"},
+               {WM_LBUTTONDBLCLK, "dbl1"},  {WM_RBUTTONDOWN, "down2"}, {WM_RBUTTONUP, "up2"},
+               {WM_RBUTTONDBLCLK, "dbl2"},  {WM_MBUTTONDOWN, nullptr}, {WM_MBUTTONUP, nullptr},
                {WM_MBUTTONDBLCLK, nullptr}, {0x0400, nullptr}};
   for (const auto& c : cases) {
     events.clear();
@@ -102,26 +97,18 @@ TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure
         << std::hex << c.mouse;
     EXPECT_EQ(g_seen, std::vector<UINT>{c.mouse});
   }
-}
-
-TEST_F(TrayTest, ANewTaskBarGetsTheIconAgain) {
-  cSysTray t;
-  t.SetTrayTip(L"Pellucidor");
-  ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
-  EXPECT_TRUE(sent_.empty()) << "not added: nothing to restore";
-  t.SetInTray(true);
-  ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
-  ASSERT_EQ(sent_.size(), 2u);
-  EXPECT_EQ(sent_[1].operation, tray::kNimAdd);
-  EXPECT_EQ(sent_[1].fields.szTip, sent_[0].fields.szTip);
-  EXPECT_EQ(sent_[1].fields.uFlags, sent_[0].fields.uFlags);
+  t.MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
+  g_seen.clear();
+  EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42)
+      << "nothing thrown leaves";
+  EXPECT_EQ(g_seen, std::vector<UINT>{WM_LBUTTONDBLCLK}) << "and the message still goes on";
 }
 
 TEST_F(TrayTest, AnIconTheShellRefusedIsAddedByTheNextTaskBar) {
   for (const bool taskBarComes : {true, false}) {
     sent_.clear();
     shellTakes_ = false;
-    cSysTray t;
+    cSysTray t(true, Shell());
     const auto original = ::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC);
     t.SetInTray(true);
     EXPECT_TRUE(t.InTray());
@@ -144,16 +131,6 @@ TEST_F(TrayTest, AnIconTheShellRefusedIsAddedByTheNextTaskBar) {
     EXPECT_EQ(sent_.size(), before + (taskBarComes ? 1 : 0)) << "deleted only once added";
     EXPECT_EQ(::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC), original);
   }
-}
-
-TEST_F(TrayTest, NothingThrownByAnEventLeavesTheTrayWindow) {
-  cSysTray t;
-  ::SetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
-  t.MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
-  t.SetInTray(true);
-  g_seen.clear();
-  EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42);
-  EXPECT_EQ(g_seen, std::vector<UINT>{WM_LBUTTONDBLCLK}) << "and the message still goes on";
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/settings.h"
+#include "history/settings.h"
 
 #include "win/unique.h"
 

@@ -1,8 +1,7 @@
-#include "app/journal.h"
+#include "history/journal.h"
 
 #include <shlobj.h>
 
-#include "app/history_list_view.h"
 #include "win/append.h"
 
 namespace app {
@@ -36,7 +35,7 @@ std::string ReadAll(const std::wstring& path) {
 
 Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
 
-bool Journal::Resume(HistoryListView& list, uint64_t storedHash) {
+bool Journal::Resume(RowStore& rows, uint64_t storedHash) {
   ParsedJournal j = ParseJournal(ReadAll(path_));
   bool moved = true;
   if (!j.valid || j.baseHash != storedHash) {
@@ -51,17 +50,16 @@ bool Journal::Resume(HistoryListView& list, uint64_t storedHash) {
   for (const JournalEntry& e : j.entries) {
     switch (e.op) {
       case JournalOp::Add:
-        list.AddItemDeferred(e.text);
+        rows.Add(e.text);
         break;
       case JournalOp::Remove:
-        if (e.position >= 1 && e.position <= list.Count()) list.RemoveDeferred(e.position);
+        if (e.position >= 1 && e.position <= rows.Count()) rows.Remove(e.position - 1);
         break;
       case JournalOp::Clear:
-        list.ClearDeferred();
+        rows.Clear();
         break;
     }
   }
-  list.Refresh();
   // Go on appending to it: it still applies to the same stored list. When it cannot, IsOpen tells
   // the caller.
   if (moved) (void)OpenForAppend(j.wholeBytes);

@@ -5,12 +5,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/journal_codec.h"
+#include "history/journal_codec.h"
+#include "history/row_store.h"
 #include "win/unique.h"
 
 namespace app {
-
-class HistoryListView;
 
 class Journal {
  public:
@@ -23,8 +22,8 @@ class Journal {
   // first, or every change appended after it would be unreachable. False when there is none for
   // that stored list (it was written whole after the journal began, or nothing was journaled):
   // then nothing is applied. Changes applied from a journal that cannot be continued leave it
-  // closed (IsOpen false): the list must then be stored whole.
-  bool Resume(HistoryListView& list, uint64_t storedHash);
+  // closed (IsOpen false): the list must then be stored whole. The caller shows the rows afterwards.
+  bool Resume(RowStore& rows, uint64_t storedHash);
   // Starts an empty journal on top of the stored list with this hash.
   bool Restart(uint64_t storedHash);
   // Appends one change; the bytes reach the file system before the call returns, or, when the

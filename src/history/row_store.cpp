@@ -1,4 +1,4 @@
-#include "app/row_store.h"
+#include "history/row_store.h"
 
 #include <cstddef>
 #include <cstdint>

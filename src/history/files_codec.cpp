@@ -1,4 +1,4 @@
-#include "app/files_codec.h"
+#include "history/files_codec.h"
 
 namespace app {
 namespace {

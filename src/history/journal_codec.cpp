@@ -1,4 +1,4 @@
-#include "app/journal_codec.h"
+#include "history/journal_codec.h"
 
 #include <cstring>
 
