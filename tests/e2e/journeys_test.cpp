@@ -355,6 +355,9 @@ TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
 TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
   Pellucidor first(folder_.path());
   ASSERT_TRUE(first.Start());
+  wchar_t name[32] = {};
+  ::GetWindowTextW(first.List(), name, 32);
+  EXPECT_STREQ(name, L"Saved Clipboard Entries") << "the list's name, for screen readers";
   ASSERT_TRUE(first.MinimiseToTray());
 
   Pellucidor second(folder_.path());
