@@ -137,9 +137,6 @@ CapturedChange ReadChange(HWND owner) {
     std::optional<win::TextBlock> text = ReadText(session);  // no row rather than a wrong one
     c.readable = text.has_value();
     if (text) c.text = std::move(*text);
-    // Text offered but empty: under Wine, text that its owner never rendered reads so once the owner
-    // is gone. Not an entry (rich text without any plain text still makes its empty row).
-    if (c.readable && c.text.view().empty() && formats.Has(CF_UNICODETEXT)) c.passOver = true;
   } catch (const std::bad_alloc&) {
     c.passOver = true;  // the list, the log and the journal stay as they were
     c.text = {};
