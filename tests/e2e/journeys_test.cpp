@@ -340,14 +340,19 @@ TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
   Copy(L"kept");
   ASSERT_TRUE(p.WaitForRows(1));
   ASSERT_TRUE(p.MinimiseToTray());
-  HWND menu = p.OpenTrayMenu();
-  ASSERT_NE(menu, nullptr);
-  p.Press(menu, "Down Return");
-  EXPECT_TRUE(testsupport::PumpUntil([&] { return ::IsWindowVisible(p.hwnd()) != FALSE; }, 15000));
-  menu = p.OpenTrayMenu();
-  ASSERT_NE(menu, nullptr);
-  p.Press(menu, "Up Return");
-  EXPECT_TRUE(testsupport::PumpUntil([&] { return !p.Running(); }, 15000));
+  // Keys that reach the menu before it has the keyboard (a busy machine) are lost: the menu is
+  // opened and the keys pressed again until the item has acted, a few times at most.
+  const auto choose = [&](const char* keys, const std::function<bool()>& done) {
+    for (int attempt = 0; attempt < 4 && !done(); ++attempt) {
+      HWND menu = e2e::FindProcessWindow(p.pid(), L"#32768");
+      if (!menu || !::IsWindowVisible(menu)) menu = p.OpenTrayMenu();
+      if (menu) p.Press(menu, keys);
+      if (testsupport::PumpUntil(done, 10000)) return true;
+    }
+    return done();
+  };
+  EXPECT_TRUE(choose("Down Return", [&] { return ::IsWindowVisible(p.hwnd()) != FALSE; }));
+  EXPECT_TRUE(choose("Up Return", [&] { return !p.Running(); }));
   EXPECT_EQ(p.Close(), 0u);
   EXPECT_EQ(Stored(L"Files"), L"kept;");
 }

@@ -159,6 +159,7 @@ class Pellucidor {
   HWND Control(int id) const { return ::GetDlgItem(hwnd_, id); }
   HWND List() const { return Control(101); }
   HWND TrayWindow() const { return FindProcessWindow(pid_, L"PellucidorTrayControl"); }
+  DWORD pid() const { return pid_; }
   const std::wstring& exe() const { return exe_; }
 
   std::vector<Row> Rows() const {
