@@ -312,6 +312,8 @@ bool Form1::SaveEntries() {
 void Form1::Form_QueryUnload() {
   if (unloaded_) return;
   unloaded_ = true;
+  // Copies already read but not yet recorded are recorded before the list is stored.
+  mClip::RecordPendingChanges();
   (void)SaveEntries();  // closing goes on whatever the store answers
   cSysTray1->SetInTray(false);
   mClip::CaptureEnabled = false;

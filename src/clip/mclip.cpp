@@ -258,6 +258,10 @@ void RecordClipboardChange() {
   }
 }
 
+void RecordPendingChanges() {
+  if (CaptureEnabled && !CaptureBusy && !g_recording) RecordClipboardChange();
+}
+
 void RecordOneChange(clip::CapturedChange& change) {
   CaptureBusy = true;
   g_changeWaiting = false;

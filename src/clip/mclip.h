@@ -36,6 +36,8 @@ void RejoinViewerChain();
 int ReadFormatMask();
 // Records every change read since the last call, in order.
 void RecordClipboardChange();
+// The same from outside the recorder (before closing), unless a recording is under way.
+void RecordPendingChanges();
 // One pass of the recording, for one change as it was read.
 void RecordOneChange(clip::CapturedChange& change);
 bool IsAlreadyListed(std::wstring_view text);
