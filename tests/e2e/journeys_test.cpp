@@ -173,9 +173,12 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
     if (round == kills) break;
     const win::UniqueHandle copier = testsupport::StartBurst({300, 2, first});
     first += 300;
-    ::Sleep(std::uniform_int_distribution<DWORD>(100, 900)(gen));  // the kill's moment, not a wait
+    // Killed once a random number of this burst's copies is listed, or when the burst is over.
+    const size_t killAt = listed.size() + std::uniform_int_distribution<size_t>(1, 60)(gen);
+    const auto copierEnded = [&] { return ::WaitForSingleObject(copier.get(), 0) == WAIT_OBJECT_0; };
+    (void)testsupport::PumpUntil([&] { return p.Texts().size() >= killAt || copierEnded(); }, 120000);
     p.Kill();
-    ASSERT_EQ(::WaitForSingleObject(copier.get(), 120000), WAIT_OBJECT_0);
+    ASSERT_TRUE(testsupport::PumpUntil(copierEnded, 120000));
     if (round == 1) {
       const std::string journal = testsupport::ReadBytes(app::Journal().path());
       const std::string torn = app::JournalRecord(app::JournalOp::Add, 1, L"torn").substr(0, 9);
