@@ -7,11 +7,9 @@
 #include "support/test_support.h"
 
 int wmain(int argc, wchar_t** argv) {
-  int helperExit = 0;
-  if (testsupport::RunHelperIfAsked(argc, argv, helperExit)) return helperExit;
+  if (testsupport::ActAsPlanted(argc, argv)) return 0;
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&icc);
   testing::InitGoogleTest(&argc, argv);
-  testsupport::ParseArguments(argc, argv);
   return RUN_ALL_TESTS();
 }

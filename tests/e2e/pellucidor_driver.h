@@ -1,254 +1,139 @@
 // Drives the real Pellucidor.exe from outside, as a user would: started from its own folder, its
-// list read across processes, its buttons clicked, its window closed.
+// list read across processes, its buttons clicked, real clicks and keys given through the X server.
 #pragma once
 
 #include <windows.h>
 
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <string>
+#include <vector>
 
 #include "app/form1.h"
 #include "support/test_support.h"
 #include "tray/notify_record.h"
-#include "win/unique.h"
 
 namespace e2e {
 
-namespace detail {
-
-// A block of memory inside the other process, for messages that carry pointers.
-class RemoteBlock {
- public:
-  RemoteBlock(HANDLE process, size_t bytes)
-      : process_(process), p_(::VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE)) {}
-  ~RemoteBlock() {
-    if (p_) ::VirtualFreeEx(process_, p_, 0, MEM_RELEASE);
-  }
-  RemoteBlock(const RemoteBlock&) = delete;
-  RemoteBlock& operator=(const RemoteBlock&) = delete;
-  void* get() const { return p_; }
-  char* at(size_t offset) const { return static_cast<char*>(p_) + offset; }
-  void Write(size_t offset, const void* data, size_t n) const {
-    ::WriteProcessMemory(process_, at(offset), data, n, nullptr);
-  }
-  void Read(size_t offset, void* data, size_t n) const {
-    ::ReadProcessMemory(process_, at(offset), data, n, nullptr);
-  }
-
- private:
-  HANDLE process_;
-  void* p_;
-};
-
-struct FindData {
+struct WindowSearch {
   DWORD pid;
   const wchar_t* cls;
   HWND found;
 };
 
-inline BOOL CALLBACK FindProc(HWND h, LPARAM l) {
-  auto* d = reinterpret_cast<FindData*>(l);
+inline BOOL CALLBACK MatchWindow(HWND h, LPARAM l) {
+  auto* s = reinterpret_cast<WindowSearch*>(l);
   DWORD pid = 0;
-  ::GetWindowThreadProcessId(h, &pid);
   wchar_t cls[64] = {};
+  ::GetWindowThreadProcessId(h, &pid);
   ::GetClassNameW(h, cls, 64);
-  if (pid == d->pid && wcscmp(cls, d->cls) == 0) {
-    d->found = h;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// Runs xdotool commands one after another on the display the session uses. Wine starts Linux
-// programs too, but with no handle to wait on.
-inline void RunXdotool(const std::vector<std::string>& commands) {
-  std::wstring script;
-  for (const std::string& c : commands)
-    script += L"/usr/bin/xdotool " + std::wstring(c.begin(), c.end()) + L"; ";
-  (void)testsupport::StartProcess(L"Z:\\bin\\sh -c \"(" + script + L") >/dev/null 2>&1\"");
-}
-
-// Gives a window the X server's keyboard focus; Wine keeps the id of its X window among its properties.
-inline std::string FocusCommand(HWND window) {
-  const auto x = reinterpret_cast<uintptr_t>(::GetPropW(window, L"__wine_x11_whole_window"));
-  return "windowfocus --sync " + std::to_string(x);
-}
-
-}  // namespace detail
-
-// Whether real input can be given: under Wine, with xdotool installed.
-inline bool HasRealInput() {
-  return ::GetFileAttributesW(L"Z:\\usr\\bin\\xdotool") != INVALID_FILE_ATTRIBUTES;
+  if (pid != s->pid || std::wcscmp(cls, s->cls) != 0) return TRUE;
+  s->found = h;
+  return FALSE;
 }
 
 // The top-level window of a class that belongs to a process.
 inline HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
-  detail::FindData d{pid, className, nullptr};
-  ::EnumWindows(detail::FindProc, reinterpret_cast<LPARAM>(&d));
-  return d.found;
+  WindowSearch s{pid, className, nullptr};
+  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
+  return s.found;
 }
 
-struct Row {
-  std::wstring text, type;
-  bool operator==(const Row&) const = default;
+// Memory inside the other process, for messages that carry pointers.
+class Remote {
+ public:
+  Remote(HANDLE process, size_t bytes)
+      : process_(process),
+        at_(static_cast<char*>(::VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE))) {}
+  ~Remote() { ::VirtualFreeEx(process_, at_, 0, MEM_RELEASE); }
+  Remote(const Remote&) = delete;
+  Remote& operator=(const Remote&) = delete;
+  template <class T>
+  LPARAM Put(const T& value) const {
+    ::WriteProcessMemory(process_, at_, &value, sizeof(value), nullptr);
+    return reinterpret_cast<LPARAM>(at_);
+  }
+  void Get(size_t offset, void* data, size_t n) const {
+    ::ReadProcessMemory(process_, at_ + offset, data, n, nullptr);
+  }
+  wchar_t* At(size_t offset) const { return reinterpret_cast<wchar_t*>(at_ + offset); }
+
+ private:
+  HANDLE process_;
+  char* at_;
 };
+
+// Runs an xdotool command line on the display the session uses. Wine starts Linux programs too,
+// with no handle to wait on: wait for the effect.
+inline void Xdotool(const std::string& command) {
+  (void)testsupport::StartProcess(L"Z:\\bin\\sh -c \"/usr/bin/xdotool " +
+                                  std::wstring(command.begin(), command.end()) + L" >/dev/null 2>&1\"");
+}
 
 class Pellucidor {
  public:
   // Copies the built executable into folder (once) and starts it from there.
   explicit Pellucidor(const std::wstring& folder) : exe_(folder + L"\\Pellucidor.exe") {
-    if (::GetFileAttributesW(exe_.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      ::CopyFileW(testsupport::PellucidorExe().c_str(), exe_.c_str(), TRUE);
-    }
+    ::CopyFileW(testsupport::PellucidorExe().c_str(), exe_.c_str(), TRUE);
   }
   ~Pellucidor() {
-    if (Running()) {
-      if (Close() == STILL_ACTIVE) Kill();
-    }
+    if (Running() && Close() == STILL_ACTIVE) Kill();
   }
   Pellucidor(const Pellucidor&) = delete;
   Pellucidor& operator=(const Pellucidor&) = delete;
 
+  // Started, with its window ready: start-up ends with joining the viewer chain, then the window
+  // takes messages.
   bool Start() {
     hwnd_ = nullptr;
     if (!testsupport::StartProcess(L"\"" + exe_ + L"\"", &process_, &pid_)) return false;
-    for (int i = 0; i < 200 && !hwnd_; ++i) {
-      hwnd_ = FindProcessWindow(pid_, app::kFormClass);
-      if (!hwnd_) {
-        if (::WaitForSingleObject(process_.get(), 50) == WAIT_OBJECT_0) return false;
-      }
-    }
-    if (!hwnd_) return false;
-    // Start-up ends with joining the clipboard-viewer chain; then the window is shown and takes
-    // messages, so an answer to a sent message means it is ready.
-    for (int i = 0; i < 200 && ::GetClipboardViewer() != hwnd_; ++i) ::Sleep(25);
+    const bool ready = testsupport::PumpUntil(
+        [&] {
+          hwnd_ = FindProcessWindow(pid_, app::kFormClass);
+          return (hwnd_ && ::GetClipboardViewer() == hwnd_) || !Running();
+        },
+        20000);
     DWORD_PTR ignored = 0;
-    if (!::SendMessageTimeoutW(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored)) return false;
-    probe_ = std::make_unique<testsupport::AnswerProbe>(hwnd_);
-    return true;
+    return ready && Running() && ::SendMessageTimeoutW(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
   }
   // Asks the window to close and waits for the process to end; returns its exit code.
   DWORD Close() {
-    if (!process_) return 0;
-    if (probe_) probe_->Report("the program's window");
-    probe_.reset();
     ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     ::WaitForSingleObject(process_.get(), 15000);
     DWORD code = STILL_ACTIVE;
     ::GetExitCodeProcess(process_.get(), &code);
-    if (code != STILL_ACTIVE) process_.reset();
     return code;
   }
   void Kill() {
-    if (!process_) return;
-    if (probe_) probe_->Report("the program's window");
-    probe_.reset();
     ::TerminateProcess(process_.get(), 99);
     ::WaitForSingleObject(process_.get(), 5000);
-    process_.reset();
   }
   bool Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
   HWND hwnd() const { return hwnd_; }
-  HWND Control(int id) const { return ::GetDlgItem(hwnd_, id); }
-  HWND List() const { return Control(101); }
-  HWND TrayWindow() const { return FindProcessWindow(pid_, L"PellucidorTrayControl"); }
+  HWND List() const { return ::GetDlgItem(hwnd_, 101); }
   DWORD pid() const { return pid_; }
-  const std::wstring& exe() const { return exe_; }
-
-  std::vector<Row> Rows() const {
-    std::vector<Row> rows;
-    const HWND list = List();
-    const int n = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-    constexpr size_t kChars = 4096;
-    detail::RemoteBlock remote(process_.get(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
-    for (int i = 0; i < n; ++i) {
-      Row row;
-      for (int sub = 0; sub < 2; ++sub) {
-        LVITEMW item{};
-        item.iSubItem = sub;
-        item.cchTextMax = kChars;
-        item.pszText = reinterpret_cast<wchar_t*>(remote.at(sizeof(LVITEMW)));
-        remote.Write(0, &item, sizeof(item));
-        const int len = static_cast<int>(
-            ::SendMessageW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote.get())));
-        std::wstring text(static_cast<size_t>(len), L'\0');
-        if (len > 0) remote.Read(sizeof(LVITEMW), text.data(), len * sizeof(wchar_t));
-        (sub == 0 ? row.text : row.type) = text;
-      }
-      rows.push_back(row);
-    }
-    return rows;
+  size_t Count() const { return static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
+  int Selected() const {
+    return static_cast<int>(::SendMessageW(List(), LVM_GETNEXTITEM, -1, LVNI_SELECTED));
   }
   std::vector<std::wstring> Texts() const {
-    std::vector<std::wstring> texts;
-    for (const Row& r : Rows()) texts.push_back(r.text);
+    constexpr int kChars = 4096;
+    const Remote remote(process_.get(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+    std::vector<std::wstring> texts(Count());
+    for (size_t i = 0; i < texts.size(); ++i) {
+      LVITEMW item{};
+      item.cchTextMax = kChars;
+      item.pszText = remote.At(sizeof(LVITEMW));
+      texts[i].resize(static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMTEXTW, i, remote.Put(item))));
+      remote.Get(sizeof(LVITEMW), texts[i].data(), texts[i].size() * sizeof(wchar_t));
+    }
     return texts;
   }
-  void SelectRow(int index) const {
-    detail::RemoteBlock remote(process_.get(), sizeof(LVITEMW));
-    LVITEMW item{};
-    item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-    item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    remote.Write(0, &item, sizeof(item));
-    ::SendMessageW(List(), LVM_SETITEMSTATE, index, reinterpret_cast<LPARAM>(remote.get()));
-  }
-  void DoubleClickRow(int index) const {
-    const POINT p = RowPoint(index);
-    const LPARAM at = MAKELPARAM(p.x, p.y);
-    ::SendMessageW(List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-    ::SendMessageW(List(), WM_LBUTTONUP, 0, at);
-    ::SendMessageW(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
-    ::SendMessageW(List(), WM_LBUTTONUP, 0, at);
-  }
-  // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
-  bool MinimiseToTray() const {
-    ::ShowWindow(hwnd_, SW_MINIMIZE);
-    return testsupport::PumpUntil([&] { return !::IsWindowVisible(hwnd_); });
-  }
-  void Click(int buttonId) const { ::SendMessageW(Control(buttonId), BM_CLICK, 0, 0); }
-  // Real input through the X server, for what only it gives: the keyboard's focus and Ctrl held as
-  // a user holds it. Each step clicks a row (-1: below the last one) and presses keys (xdotool's
-  // names). Nothing tells when it is done: wait for the effect.
-  struct ClickAndKeys {
-    int row;
-    const char* keys;
-  };
-  void Press(const std::vector<ClickAndKeys>& steps) const {
-    std::vector<std::string> commands = {detail::FocusCommand(hwnd_)};
-    for (const ClickAndKeys& step : steps) {
-      POINT at = RowPoint(step.row);
-      ::ClientToScreen(List(), &at);
-      commands.push_back("mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) +
-                         " click 1");
-      commands.push_back(std::string("key ") + step.keys);
-    }
-    detail::RunXdotool(commands);
-  }
-  // Keys to a window that takes them itself, such as an open menu.
-  void Press(HWND window, const char* keys) const {
-    detail::RunXdotool({detail::FocusCommand(window), std::string("key ") + keys});
-  }
-  // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
-  HWND OpenTrayMenu() const {
-    ::PostMessageW(TrayWindow(), tray::kTrayCallbackMessage, 0, WM_RBUTTONUP);
-    HWND menu = nullptr;
-    (void)testsupport::PumpUntil([&] {
-      menu = FindProcessWindow(pid_, L"#32768");
-      return menu && ::IsWindowVisible(menu);
-    });
-    return menu && ::IsWindowVisible(menu) ? menu : nullptr;
-  }
-  // Waits until the list holds n rows, or lists text.
   bool WaitForRows(size_t n, DWORD timeoutMs = 10000) const {
-    return testsupport::PumpUntil(
-        [&] { return ::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0) == static_cast<LRESULT>(n); }, timeoutMs);
+    return testsupport::PumpUntil([&] { return Count() == n; }, timeoutMs);
   }
   bool WaitForText(const std::wstring& text, DWORD timeoutMs = 10000) const {
     return testsupport::PumpUntil(
@@ -258,28 +143,54 @@ class Pellucidor {
         },
         timeoutMs);
   }
+  void Click(int buttonId) const { ::SendMessageW(::GetDlgItem(hwnd_, buttonId), BM_CLICK, 0, 0); }
+  // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
+  bool MinimiseToTray() const {
+    ::ShowWindow(hwnd_, SW_MINIMIZE);
+    return testsupport::PumpUntil([&] { return !::IsWindowVisible(hwnd_); });
+  }
+  // Real input: the pointer moved onto a row (-1: below the last one), then xdotool's commands
+  // there ("click 1 key Return") or a double-click, with the keyboard's focus on window (the program's own if
+  // null).
+  void Input(int row, const std::string& commands, HWND window = nullptr) const {
+    RECT r{LVIR_BOUNDS, 0, 0, 0};
+    const Remote remote(process_.get(), sizeof(RECT));
+    if (row < 0) {
+      ::GetClientRect(List(), &r);
+      r.top = r.bottom - 16;
+    } else {
+      ::SendMessageW(List(), LVM_GETITEMRECT, row, remote.Put(r));
+      remote.Get(0, &r, sizeof(r));
+    }
+    POINT at{r.left + 20, (r.top + r.bottom) / 2};
+    if (commands == "double-click") {  // as messages: two real clicks may be too far apart on a busy machine
+      for (const UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+        ::SendMessageW(List(), m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(at.x, at.y));
+      return;
+    }
+    ::ClientToScreen(List(), &at);
+    // Wine keeps the id of a window's X window among its properties.
+    const auto x =
+        reinterpret_cast<uintptr_t>(::GetPropW(window ? window : hwnd_, L"__wine_x11_whole_window"));
+    Xdotool("windowfocus --sync " + std::to_string(x) +
+            (window ? " " : " mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) + " ") +
+            commands);
+  }
+  // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
+  HWND OpenTrayMenu() const {
+    ::PostMessageW(FindProcessWindow(pid_, L"PellucidorTrayControl"), tray::kTrayCallbackMessage, 0,
+                   WM_RBUTTONUP);
+    HWND menu = nullptr;
+    (void)testsupport::PumpUntil(
+        [&] { return (menu = FindProcessWindow(pid_, L"#32768")) && ::IsWindowVisible(menu); });
+    return menu;
+  }
 
  private:
   std::wstring exe_;
-  // A point inside a row, or below the last one for -1, in the list's client pixels.
-  POINT RowPoint(int index) const {
-    RECT r{};
-    if (index < 0) {
-      ::GetClientRect(List(), &r);
-      return POINT{r.left + 20, r.bottom - 8};
-    }
-    detail::RemoteBlock remote(process_.get(), sizeof(RECT));
-    r.left = LVIR_BOUNDS;
-    remote.Write(0, &r, sizeof(r));
-    ::SendMessageW(List(), LVM_GETITEMRECT, index, reinterpret_cast<LPARAM>(remote.get()));
-    remote.Read(0, &r, sizeof(r));
-    return POINT{r.left + 5, (r.top + r.bottom) / 2};
-  }
   win::UniqueHandle process_;
   DWORD pid_ = 0;
   HWND hwnd_ = nullptr;
-  // Watches the window from the moment it is ready until it is closed or killed.
-  std::unique_ptr<testsupport::AnswerProbe> probe_;
 };
 
 }  // namespace e2e

@@ -1,9 +1,7 @@
-// The journal's records: whole records count, a record cut short ends it, and a full disk loses none.
+// The journal's records: whole records count, and a record cut short ends the journal.
 #include <gtest/gtest.h>
 
-#include "history/journal.h"
 #include "history/journal_codec.h"
-#include "support/test_support.h"
 
 namespace {
 
@@ -26,29 +24,6 @@ TEST(JournalCodec, RecordsReadBackUntilOneIsCutShort) {
   for (size_t cut = 1; cut < record.size(); ++cut)
     EXPECT_EQ(app::ParseJournal(bytes + record.substr(0, cut)).entries, entries) << "cut after " << cut;
   EXPECT_FALSE(app::ParseJournal("not a journal").valid);
-}
-
-TEST(Journal, ChangesAFullDiskRefusesWaitAndGoOutInOrder) {
-  const auto disk = testsupport::SmallDisk();
-  if (!disk) GTEST_SKIP() << "no size-limited folder: mounting one needs root";
-  testsupport::TempFolder folder(*disk);
-  app::Journal journal(folder.File(L"history.journal"));
-  ASSERT_TRUE(journal.Restart(7));
-  journal.Append(JournalOp::Add, 1, L"before");
-  const std::wstring big(20000, L'b');  // more than the slack of the file's last block
-  {
-    testsupport::DiskFiller full(folder.path());
-    const size_t whole = testsupport::ReadBytes(journal.path()).size();
-    journal.Append(JournalOp::Add, 2, big);
-    journal.Append(JournalOp::Remove, 1, L"");
-    EXPECT_EQ(testsupport::ReadBytes(journal.path()).size(), whole) << "nothing half written";
-  }
-  journal.Append(JournalOp::Add, 2, L"after");
-  EXPECT_EQ(app::ParseJournal(testsupport::ReadBytes(journal.path())).entries,
-            (std::vector<JournalEntry>{{JournalOp::Add, 1, L"before"},
-                                       {JournalOp::Add, 2, big},
-                                       {JournalOp::Remove, 1, L""},
-                                       {JournalOp::Add, 2, L"after"}}));
 }
 
 }  // namespace

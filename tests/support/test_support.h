@@ -14,43 +14,34 @@
 
 namespace testsupport {
 
-void ParseArguments(int argc, wchar_t** argv);
-// Runs the helper when the program was started as one; returns true (and the exit code) then.
-bool RunHelperIfAsked(int argc, wchar_t** argv, int& exitCode);
-
+// Reads --exe=; true when this program was started as a planted system program, after writing its mark.
+bool ActAsPlanted(int argc, wchar_t** argv);
 // This program copied into folder under a system program's name; started, it writes only its mark.
 bool PlantSelf(const std::wstring& folder);
 std::wstring PlantedMark(const std::wstring& folder);
 
-// The built Pellucidor.exe (end-to-end tests), as a Windows path.
-std::wstring PellucidorExe();
-std::wstring SelfPath();
+std::wstring PellucidorExe();  // the built Pellucidor.exe, as a Windows path
 win::UniqueHwnd WindowOfProc(const wchar_t* className, WNDPROC proc);
+bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
 
-// One clipboard format for Copy: FORMAT:HEXBYTES, FORMAT a number or a name to register; with no
-// bytes an empty block, with "-" a format offered and never rendered. Also "bitmap", "big=CHARS"
-// (BigText) and "hold=MS" (the clipboard kept open that long afterwards).
-std::wstring Format(const std::wstring& format, std::string_view bytes);
-std::wstring Text(std::wstring_view text);  // Unicode text with its NUL
+// One clipboard format: a number, a name to register, or "bitmap" (a small bitmap; no bytes).
+struct Item {
+  std::wstring format;
+  std::string bytes;  // exactly the block, even empty: readers must not trust the platform to end it
+};
+Item Text(std::wstring_view text);          // Unicode text with its NUL
 std::string Bytes(std::wstring_view text);  // UTF-16 bytes
-// Puts the items on the clipboard from another process, one change for all of them.
-bool Copy(const std::vector<std::wstring>& items);
-win::UniqueHandle StartCopy(const std::vector<std::wstring>& items);  // without waiting
-// Texts "burst <first>".. one change each, spacingMs apart, from another process; with
-// everyOtherPrivate each even one is "secret <n>", marked for monitors to pass over.
+// Puts the items on the clipboard from this thread, one change for all of them, then keeps the
+// clipboard open holdMs longer, as a slow program does.
+bool Copy(const std::vector<Item>& items, DWORD holdMs = 0);
+// Texts "burst <first>".. one change each, spacingMs apart; with everyOtherPrivate every second one
+// is "secret <n>", marked for monitors to pass over.
 struct Burst {
   unsigned count = 0, spacingMs = 0, first = 1;
   bool everyOtherPrivate = false;
 };
 bool RunBurst(const Burst& burst);
-win::UniqueHandle StartBurst(const Burst& burst);
-// A clipboard viewer in another process, joined when this returns, that stops answering at each
-// change until released (30 s at most); released, it leaves the chain and ends.
-win::UniqueHandle StartHungViewer();
-void ReleaseHungViewer(const win::UniqueHandle& viewer);
-bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
 
-std::wstring HexBytes(std::string_view bytes);
 // Dispatches this thread's waiting messages, or waits for the condition while dispatching them.
 void Pump();
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
@@ -69,26 +60,7 @@ class TempFolder {
   std::wstring path_;
 };
 
-// Measures from another thread the longest time a window took to answer.
-class AnswerProbe {
- public:
-  explicit AnswerProbe(HWND window);
-  ~AnswerProbe();
-  AnswerProbe(const AnswerProbe&) = delete;
-  AnswerProbe& operator=(const AnswerProbe&) = delete;
-  // Prints the longest time, for the running test: machines differ, so nothing asserts it.
-  void Report(const char* window);
-
- private:
-  static DWORD WINAPI Run(void* self);
-  HWND window_;
-  volatile LONG stop_ = 0;
-  volatile LONG longestUs_ = 0;
-  win::UniqueHandle thread_;
-};
-
-// n characters starting "BIG 4567".
-std::wstring BigText(size_t n);
+std::wstring BigText(size_t n);  // n characters starting "BIG 4567"
 
 // The 8 MB folder that `make test` mounts for the full-disk cases; nullopt where it could not.
 std::optional<std::wstring> SmallDisk();
@@ -105,9 +77,9 @@ class DiskFiller {
 };
 
 std::string ReadBytes(const std::wstring& path);
+bool WriteBytes(const std::wstring& path, std::string_view bytes);
 // The lines of a log file (its UTF-8 mark left out), split at CR LF.
 std::vector<std::string> LogLines(const std::wstring& path);
-bool WriteBytes(const std::wstring& path, std::string_view bytes);
 std::string Utf8(std::wstring_view text);
 std::wstring ClipboardText();
 
