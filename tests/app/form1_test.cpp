@@ -116,6 +116,66 @@ TEST_F(Form1Test, ListIgnoresPositionsOutsideItsRowsAndFindsTypedLetters) {
   }
 }
 
+// The buttons, a double-click and the keys act on the selected row, the keys on nothing when no row
+// is selected. Keys are pressed for real: the list must have the keyboard, and Ctrl must be held.
+TEST_F(Form1Test, ButtonsClicksAndKeysActOnTheSelectedRow) {
+  app::Form1& f = Open();
+  const HWND list = f.ListView1.hwnd();
+  const Texts copies = {L"one", L"two \u0416", L"three", L"four"};
+  for (const auto& c : copies) Copy(c);
+  const auto putLines = [&] {
+    const auto lines = LogLines();
+    return std::count_if(lines.begin(), lines.end(),
+                         [](const std::string& l) { return l.find(" was put to") != l.npos; });
+  };
+  const struct {
+    int row;
+    const char* input;  // xdotool's, at the row; null: the put-back button, or a double-click
+    Texts rows;
+    std::wstring clipboard;
+    long putLines;
+  } cases[] = {
+      {1, nullptr, copies, L"two \u0416", 1},
+      {2, "click 1 key Return", copies, L"three", 2},
+      {3, "click 1 key ctrl+c", copies, L"four", 3},
+      {-1, "click 1 key Delete Return ctrl+c", copies, L"four", 3},  // below the rows
+      {0, "click 1 key Delete", {copies.begin() + 1, copies.end()}, L"four", 3},
+      {0, nullptr, {L"three", L"four"}, L"four", 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.row);
+    RECT r{};
+    if (c.row < 0) ::GetClientRect(list, &r);
+    if (c.row >= 0) ListView_GetItemRect(list, c.row, &r, LVIR_BOUNDS);
+    POINT at{r.left + 20, c.row < 0 ? r.bottom - 8 : (r.top + r.bottom) / 2};
+    if (c.row == 1) {
+      f.ListView1.Select(2);
+      ::SendMessageW(f.Check5, BM_CLICK, 0, 0);
+      EXPECT_EQ(::GetClipboardOwner(), f.hwnd()) << "put there by the window, not by nobody";
+    } else if (!c.input) {
+      for (const UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
+        ::SendMessageW(list, m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(at.x, at.y));
+    } else {
+      ::ClientToScreen(list, &at);
+      testsupport::Xdotool(
+          f.hwnd(), "mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) + " " + c.input);
+    }
+    EXPECT_TRUE(testsupport::PumpUntil(
+        [&] {
+          return Rows() == c.rows && testsupport::ClipboardText() == c.clipboard && putLines() == c.putLines;
+        },
+        15000))
+        << testing::PrintToString(Rows()) << testing::PrintToString(testsupport::ClipboardText());
+  }
+  ::SendMessageW(f.Check6, BM_CLICK, 0, 0);
+  EXPECT_TRUE(Rows().empty());
+  EXPECT_FALSE(::IsClipboardFormatAvailable(CF_UNICODETEXT));
+  EXPECT_EQ(LogLines().back().rfind("Clipboard was clear at ", 0), 0u);
+  Close();
+  Open();
+  EXPECT_TRUE(Rows().empty());
+}
+
 TEST_F(Form1Test, DamagedSettingsAreReadAsFarAsTheyGoAndStoredWellAtClose) {
   const struct {
     DWORD type;
@@ -206,7 +266,8 @@ TEST_F(Form1Test, AFullDiskLosesNoEntry) {
   if (!disk) GTEST_SKIP() << "no size-limited folder: mounting one needs root";
   testsupport::TempFolder folder(*disk);
   const std::wstring log = folder.File(L"backups.log"), journal = folder.File(L"history.journal");
-  const Texts copies = {L"before", testsupport::BigText(20000), L"while full", L"after"};  // > a block's slack
+  const Texts copies = {L"before", testsupport::BigText(20000), L"while full",
+                        L"after"};  // > a block's slack
   Open(folder.path());
   Copy(copies[0]);
   {

@@ -1,13 +1,11 @@
 // Drives the real Pellucidor.exe from outside, as a user would: started from its own folder, its
-// list read across processes, its buttons clicked, real clicks and keys given through the X server.
+// list read across processes, its window closed or the process killed.
 #pragma once
 
 #include <windows.h>
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -17,59 +15,14 @@
 
 namespace e2e {
 
-struct WindowSearch {
-  DWORD pid;
-  const wchar_t* cls;
-  HWND found;
-};
-
-inline BOOL CALLBACK MatchWindow(HWND h, LPARAM l) {
-  auto* s = reinterpret_cast<WindowSearch*>(l);
-  DWORD pid = 0;
-  wchar_t cls[64] = {};
-  ::GetWindowThreadProcessId(h, &pid);
-  ::GetClassNameW(h, cls, 64);
-  if (pid != s->pid || std::wcscmp(cls, s->cls) != 0) return TRUE;
-  s->found = h;
-  return FALSE;
-}
-
 // The top-level window of a class that belongs to a process.
 inline HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
-  WindowSearch s{pid, className, nullptr};
-  ::EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
-  return s.found;
-}
-
-// Memory inside the other process, for messages that carry pointers.
-class Remote {
- public:
-  Remote(HANDLE process, size_t bytes)
-      : process_(process),
-        at_(static_cast<char*>(::VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE))) {}
-  ~Remote() { ::VirtualFreeEx(process_, at_, 0, MEM_RELEASE); }
-  Remote(const Remote&) = delete;
-  Remote& operator=(const Remote&) = delete;
-  template <class T>
-  LPARAM Put(const T& value) const {
-    ::WriteProcessMemory(process_, at_, &value, sizeof(value), nullptr);
-    return reinterpret_cast<LPARAM>(at_);
+  for (HWND h = nullptr; (h = ::FindWindowExW(nullptr, h, className, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(h, &owner);
+    if (owner == pid) return h;
   }
-  void Get(size_t offset, void* data, size_t n) const {
-    ::ReadProcessMemory(process_, at_ + offset, data, n, nullptr);
-  }
-  wchar_t* At(size_t offset) const { return reinterpret_cast<wchar_t*>(at_ + offset); }
-
- private:
-  HANDLE process_;
-  char* at_;
-};
-
-// Runs an xdotool command line on the display the session uses. Wine starts Linux programs too,
-// with no handle to wait on: wait for the effect.
-inline void Xdotool(const std::string& command) {
-  (void)testsupport::StartProcess(L"Z:\\bin\\sh -c \"/usr/bin/xdotool " +
-                                  std::wstring(command.begin(), command.end()) + L" >/dev/null 2>&1\"");
+  return nullptr;
 }
 
 class Pellucidor {
@@ -87,12 +40,11 @@ class Pellucidor {
   // Started, with its window ready: start-up ends with joining the viewer chain, then the window
   // takes messages.
   bool Start() {
-    hwnd_ = nullptr;
     if (!testsupport::StartProcess(L"\"" + exe_ + L"\"", &process_, &pid_)) return false;
     const bool ready = testsupport::PumpUntil(
         [&] {
-          hwnd_ = FindProcessWindow(pid_, app::kFormClass);
-          return (hwnd_ && ::GetClipboardViewer() == hwnd_) || !Running();
+          return ((hwnd_ = FindProcessWindow(pid_, app::kFormClass)) && ::GetClipboardViewer() == hwnd_) ||
+                 !Running();
         },
         20000);
     DWORD_PTR ignored = 0;
@@ -111,70 +63,32 @@ class Pellucidor {
     ::WaitForSingleObject(process_.get(), 5000);
   }
   bool Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
-
   HWND hwnd() const { return hwnd_; }
   HWND List() const { return ::GetDlgItem(hwnd_, 101); }
   DWORD pid() const { return pid_; }
   size_t Count() const { return static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
-  int Selected() const {
-    return static_cast<int>(::SendMessageW(List(), LVM_GETNEXTITEM, -1, LVNI_SELECTED));
-  }
+  // The rows' texts, read through memory in the program's process.
   std::vector<std::wstring> Texts() const {
     constexpr int kChars = 4096;
-    const Remote remote(process_.get(), sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+    const size_t bytes = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
+    const std::unique_ptr<char, std::function<void(char*)>> remote(
+        static_cast<char*>(::VirtualAllocEx(process_.get(), nullptr, bytes, MEM_COMMIT, PAGE_READWRITE)),
+        [&](char* p) { ::VirtualFreeEx(process_.get(), p, 0, MEM_RELEASE); });
     std::vector<std::wstring> texts(Count());
     for (size_t i = 0; i < texts.size(); ++i) {
       LVITEMW item{};
       item.cchTextMax = kChars;
-      item.pszText = remote.At(sizeof(LVITEMW));
-      texts[i].resize(static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMTEXTW, i, remote.Put(item))));
-      remote.Get(sizeof(LVITEMW), texts[i].data(), texts[i].size() * sizeof(wchar_t));
+      item.pszText = reinterpret_cast<wchar_t*>(remote.get() + sizeof(LVITEMW));
+      ::WriteProcessMemory(process_.get(), remote.get(), &item, sizeof(item), nullptr);
+      texts[i].resize(::SendMessageW(List(), LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote.get())));
+      ::ReadProcessMemory(process_.get(), item.pszText, texts[i].data(), texts[i].size() * 2, nullptr);
     }
     return texts;
   }
-  bool WaitForRows(size_t n, DWORD timeoutMs = 10000) const {
-    return testsupport::PumpUntil([&] { return Count() == n; }, timeoutMs);
-  }
-  bool WaitForText(const std::wstring& text, DWORD timeoutMs = 10000) const {
-    return testsupport::PumpUntil(
-        [&] {
-          const auto texts = Texts();
-          return std::find(texts.begin(), texts.end(), text) != texts.end();
-        },
-        timeoutMs);
-  }
-  void Click(int buttonId) const { ::SendMessageW(::GetDlgItem(hwnd_, buttonId), BM_CLICK, 0, 0); }
   // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
   bool MinimiseToTray() const {
     ::ShowWindow(hwnd_, SW_MINIMIZE);
     return testsupport::PumpUntil([&] { return !::IsWindowVisible(hwnd_); });
-  }
-  // Real input: the pointer moved onto a row (-1: below the last one), then xdotool's commands
-  // there ("click 1 key Return") or a double-click, with the keyboard's focus on window (the program's own if
-  // null).
-  void Input(int row, const std::string& commands, HWND window = nullptr) const {
-    RECT r{LVIR_BOUNDS, 0, 0, 0};
-    const Remote remote(process_.get(), sizeof(RECT));
-    if (row < 0) {
-      ::GetClientRect(List(), &r);
-      r.top = r.bottom - 16;
-    } else {
-      ::SendMessageW(List(), LVM_GETITEMRECT, row, remote.Put(r));
-      remote.Get(0, &r, sizeof(r));
-    }
-    POINT at{r.left + 20, (r.top + r.bottom) / 2};
-    if (commands == "double-click") {  // as messages: two real clicks may be too far apart on a busy machine
-      for (const UINT m : {WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP})
-        ::SendMessageW(List(), m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(at.x, at.y));
-      return;
-    }
-    ::ClientToScreen(List(), &at);
-    // Wine keeps the id of a window's X window among its properties.
-    const auto x =
-        reinterpret_cast<uintptr_t>(::GetPropW(window ? window : hwnd_, L"__wine_x11_whole_window"));
-    Xdotool("windowfocus --sync " + std::to_string(x) +
-            (window ? " " : " mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) + " ") +
-            commands);
   }
   // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
   HWND OpenTrayMenu() const {

@@ -8,8 +8,6 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "win/text.h"
-
 namespace testsupport {
 namespace {
 
@@ -29,14 +27,6 @@ HGLOBAL Block(std::string_view bytes) {
     ::GlobalUnlock(h);
   }
   return h;
-}
-
-bool OpenClipboardPatiently() {
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    if (::OpenClipboard(nullptr)) return true;
-    ::Sleep(2);
-  }
-  return false;
 }
 
 }  // namespace
@@ -65,14 +55,11 @@ std::wstring PellucidorExe() {
   return path;
 }
 
-win::UniqueHwnd WindowOfProc(const wchar_t* className, WNDPROC proc) {
-  WNDCLASSW wc{};
-  wc.lpfnWndProc = proc;
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.lpszClassName = className;
-  ::RegisterClassW(&wc);  // fails harmlessly when registered already
-  return win::UniqueHwnd(::CreateWindowExW(0, className, L"", WS_OVERLAPPED, 0, 0, 1, 1, nullptr, nullptr,
-                                           wc.hInstance, nullptr));
+void Xdotool(HWND window, const std::string& commands) {
+  // Wine keeps the id of a window's X window among its properties.
+  const auto x = reinterpret_cast<uintptr_t>(::GetPropW(window, L"__wine_x11_whole_window"));
+  (void)StartProcess(L"Z:\\bin\\sh -c \"/usr/bin/xdotool windowfocus --sync " + std::to_wstring(x) + L" " +
+                     win::BytesToWide(commands, CP_UTF8) + L" >/dev/null 2>&1\"");
 }
 
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* pid) {
@@ -96,23 +83,26 @@ Item Text(std::wstring_view text) {
 }
 
 bool Copy(const std::vector<Item>& items, DWORD holdMs) {
-  if (!OpenClipboardPatiently()) return false;
-  ::EmptyClipboard();
-  for (const Item& item : items) {
-    if (item.format == L"bitmap") {
-      HDC screen = ::GetDC(nullptr);
-      ::SetClipboardData(CF_BITMAP, ::CreateCompatibleBitmap(screen, 4, 4));
-      ::ReleaseDC(nullptr, screen);
-    } else {
-      ::SetClipboardData(std::iswdigit(item.format[0]) ? std::wcstoul(item.format.c_str(), nullptr, 10)
-                                                       : ::RegisterClipboardFormatW(item.format.c_str()),
-                         Block(item.bytes));
+  {
+    std::optional<clip::ClipboardSession> open;
+    for (int attempt = 0; attempt < 20 && !open.emplace().IsOpen(); ++attempt) {
+    }
+    if (!open->IsOpen() || !::EmptyClipboard()) return false;
+    for (const Item& item : items) {
+      if (item.format == L"bitmap") {
+        HDC screen = ::GetDC(nullptr);
+        ::SetClipboardData(CF_BITMAP, ::CreateCompatibleBitmap(screen, 4, 4));
+        ::ReleaseDC(nullptr, screen);
+      } else {
+        ::SetClipboardData(std::iswdigit(item.format[0]) ? std::wcstoul(item.format.c_str(), nullptr, 10)
+                                                         : ::RegisterClipboardFormatW(item.format.c_str()),
+                           Block(item.bytes));
+      }
     }
   }
-  ::CloseClipboard();
-  if (holdMs && ::OpenClipboard(nullptr)) {
+  if (holdMs) {
+    const clip::ClipboardSession hold;
     ::Sleep(holdMs);
-    ::CloseClipboard();
   }
   return true;
 }
@@ -219,23 +209,6 @@ std::vector<std::string> LogLines(const std::wstring& path) {
   for (size_t start = 0, crlf; (crlf = bytes.find("\r\n", start)) != std::string::npos; start = crlf + 2)
     lines.push_back(bytes.substr(start, crlf - start));
   return lines;
-}
-
-std::string Utf8(std::wstring_view text) {
-  return win::WideToBytes(text, CP_UTF8);
-}
-
-std::wstring ClipboardText() {
-  if (!OpenClipboardPatiently()) return L"<busy>";
-  std::wstring text;
-  if (HANDLE h = ::GetClipboardData(CF_UNICODETEXT)) {
-    if (auto* p = static_cast<const wchar_t*>(::GlobalLock(h))) {
-      text = p;
-      ::GlobalUnlock(h);
-    }
-  }
-  ::CloseClipboard();
-  return text;
 }
 
 }  // namespace testsupport

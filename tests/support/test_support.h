@@ -1,5 +1,5 @@
-// What the test programs share: clipboard writers in other processes (the test program itself,
-// started in a helper mode), message pumping, scratch folders and files.
+// What the test programs share: clipboard writes, real input, message pumping, scratch folders and
+// files.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "clip/clipboard.h"
+#include "win/text.h"
 #include "win/unique.h"
 
 namespace testsupport {
@@ -19,10 +21,11 @@ bool ActAsPlanted(int argc, wchar_t** argv);
 // This program copied into folder under a system program's name; started, it writes only its mark.
 bool PlantSelf(const std::wstring& folder);
 std::wstring PlantedMark(const std::wstring& folder);
-
 std::wstring PellucidorExe();  // the built Pellucidor.exe, as a Windows path
-win::UniqueHwnd WindowOfProc(const wchar_t* className, WNDPROC proc);
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
+// Runs xdotool's commands on the session's display, with the keyboard's focus on window. Wine starts
+// Linux programs too, with no handle to wait on: wait for the effect.
+void Xdotool(HWND window, const std::string& commands);
 
 // One clipboard format: a number, a name to register, or "bitmap" (a small bitmap; no bytes).
 struct Item {
@@ -41,6 +44,9 @@ struct Burst {
   bool everyOtherPrivate = false;
 };
 bool RunBurst(const Burst& burst);
+inline std::wstring ClipboardText() {
+  return clip::GetText().value_or(L"<none>");
+}
 
 // Dispatches this thread's waiting messages, or waits for the condition while dispatching them.
 void Pump();
@@ -61,7 +67,6 @@ class TempFolder {
 };
 
 std::wstring BigText(size_t n);  // n characters starting "BIG 4567"
-
 // The 8 MB folder that `make test` mounts for the full-disk cases; nullopt where it could not.
 std::optional<std::wstring> SmallDisk();
 // Fills the disk that holds a folder to the last byte while it lives.
@@ -80,7 +85,8 @@ std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, std::string_view bytes);
 // The lines of a log file (its UTF-8 mark left out), split at CR LF.
 std::vector<std::string> LogLines(const std::wstring& path);
-std::string Utf8(std::wstring_view text);
-std::wstring ClipboardText();
+inline std::string Utf8(std::wstring_view text) {
+  return win::WideToBytes(text, CP_UTF8);
+}
 
 }  // namespace testsupport

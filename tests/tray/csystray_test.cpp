@@ -8,80 +8,86 @@
 
 namespace {
 
-using tray::cSysTray;
-using tray::NotifyFields;
-
 struct Sent {
   uint32_t operation;
-  NotifyFields fields;
+  std::string tip;
 };
 
 class TrayTest : public testing::Test {
  protected:
-  // A shell that keeps every record it is sent.
-  tray::ShellNotifyFn Shell() {
-    return [this](uint32_t op, const tray::NotifyRecord& r) {
-      sent_.push_back({op, tray::UnpackNotifyRecord(r)});
-      return shellTakes_;
-    };
-  }
+  LONG_PTR Procedure() const { return ::GetWindowLongPtrW(tray_->hwnd(), GWLP_WNDPROC); }
+  void NewTaskBar() const { ::SendMessageW(tray_->hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0); }
 
   std::vector<Sent> sent_;
   bool shellTakes_ = true;  // false: as when there is no task bar yet
+  // Its shell keeps every record it is sent.
+  std::unique_ptr<tray::cSysTray> tray_ =
+      std::make_unique<tray::cSysTray>(true, [this](uint32_t op, const tray::NotifyRecord& r) {
+        sent_.push_back({op, tray::UnpackNotifyRecord(r).szTip});
+        return shellTakes_;
+      });
 };
 
 TEST_F(TrayTest, TipsAreCutAt64Characters) {
-  cSysTray t(true, Shell());
-  t.SetInTray(true);
+  tray_->SetInTray(true);
   sent_.clear();
-  t.SetTrayTip(L"");
-  t.SetTrayTip(std::wstring(63, L'x'));
-  t.SetTrayTip(std::wstring(70, L'y'));
+  for (const size_t n : {0, 63, 70}) tray_->SetTrayTip(std::wstring(n, L'y'));
   ASSERT_EQ(sent_.size(), 3u);
   EXPECT_EQ(sent_[0].operation, tray::kNimModify);
-  EXPECT_EQ(sent_[0].fields.szTip, std::string(1, '\0') + std::string(63, ' '));
-  EXPECT_EQ(sent_[1].fields.szTip, std::string(63, 'x') + std::string(1, '\0'));
-  EXPECT_EQ(sent_[2].fields.szTip, std::string(64, 'y')) << "cut at 64, no NUL";
-  EXPECT_EQ(t.TrayTip(), std::wstring(70, L'y'));
+  EXPECT_EQ(sent_[0].tip, std::string(1, '\0') + std::string(63, ' '));
+  EXPECT_EQ(sent_[1].tip, std::string(63, 'y') + std::string(1, '\0'));
+  EXPECT_EQ(sent_[2].tip, std::string(64, 'y')) << "cut at 64, no NUL";
+  EXPECT_EQ(tray_->TrayTip(), std::wstring(70, L'y'));
 }
 
-TEST_F(TrayTest, RemovingDeletesTheIconBeforeTheProcedureIsRestored) {
-  auto t = std::make_unique<cSysTray>(true, Shell());
-  const HWND w = t->hwnd();
-  const auto original = ::GetWindowLongPtrW(w, GWLP_WNDPROC);
-  t->SetInTray(true);
-  EXPECT_EQ(reinterpret_cast<WNDPROC>(::GetWindowLongPtrW(w, GWLP_WNDPROC)), mSysTray::TrayWndProc);
-  t->SetInTray(false);
-  ASSERT_EQ(sent_.size(), 2u);
-  EXPECT_EQ(sent_[1].operation, tray::kNimDelete);
-  EXPECT_EQ(::GetWindowLongPtrW(w, GWLP_WNDPROC), original);
-
-  t->SetInTray(true);
-  t.reset();  // Terminate while shown
-  ASSERT_EQ(sent_.size(), 4u);
-  EXPECT_EQ(sent_[3].operation, tray::kNimDelete);
+// The icon is added when a shell takes it, also one that starts later, deleted only once added, and
+// deleted before the window's own procedure is restored.
+TEST_F(TrayTest, TheIconComesAndGoesWithTheShell) {
+  const LONG_PTR original = Procedure();
+  shellTakes_ = false;
+  tray_->SetInTray(true);
+  EXPECT_TRUE(tray_->InTray());
+  EXPECT_FALSE(tray_->IsAdded());
+  tray_->SetTrayTip(L"Pellucidor");
+  EXPECT_EQ(sent_.size(), 1u) << "nothing to modify";
+  tray_->SetInTray(false);
+  EXPECT_EQ(sent_.size(), 1u) << "nothing to delete";
+  EXPECT_EQ(Procedure(), original);
+  tray_->SetInTray(true);
+  shellTakes_ = true;
+  NewTaskBar();
+  EXPECT_TRUE(tray_->IsAdded());
+  EXPECT_EQ(sent_.back().operation, tray::kNimAdd);
+  EXPECT_EQ(sent_.back().tip.substr(0, 11), std::string("Pellucidor", 11));
+  shellTakes_ = false;  // a task bar that kept the icon refuses it again: it is still there
+  NewTaskBar();
+  EXPECT_TRUE(tray_->IsAdded());
+  EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(mSysTray::TrayWndProc));
+  tray_->SetInTray(false);
+  EXPECT_EQ(sent_.back().operation, tray::kNimDelete);
+  EXPECT_EQ(Procedure(), original);
+  shellTakes_ = true;
+  tray_->SetInTray(true);
+  tray_.reset();  // ended while shown
+  EXPECT_EQ(sent_.back().operation, tray::kNimDelete);
 }
 
 // A previous procedure that records what reached it.
 std::vector<UINT> g_seen;
 LRESULT CALLBACK Recording(HWND h, UINT msg, WPARAM w, LPARAM l) {
-  if (msg == tray::kTrayCallbackMessage) {
-    g_seen.push_back(static_cast<UINT>(l));
-    return 42;
-  }
-  return ::DefWindowProcW(h, msg, w, l);
+  if (msg != tray::kTrayCallbackMessage) return ::DefWindowProcW(h, msg, w, l);
+  g_seen.push_back(static_cast<UINT>(l));
+  return 42;
 }
 
 TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure) {
-  cSysTray t(true, Shell());
-  ::SetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
+  ::SetWindowLongPtrW(tray_->hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
   std::vector<std::string> events;
-  const auto note = [&](const char* what, int n) { events.push_back(what + std::to_string(n)); };
-  t.MouseMove = [&](int32_t& id) { note("move", id); };
-  t.MouseDown = [&](int16_t& b, int32_t&) { note("down", b); };
-  t.MouseUp = [&](int16_t& b, int32_t&) { note("up", b); };
-  t.MouseDblClick = [&](int16_t& b, int32_t&) { note("dbl", b); };
-  t.SetInTray(true);
+  tray_->MouseMove = [&](int32_t& id) { events.push_back("move" + std::to_string(id)); };
+  tray_->MouseDown = [&](int16_t& b, int32_t&) { events.push_back("down" + std::to_string(b)); };
+  tray_->MouseUp = [&](int16_t& b, int32_t&) { events.push_back("up" + std::to_string(b)); };
+  tray_->MouseDblClick = [&](int16_t& b, int32_t&) { events.push_back("dbl" + std::to_string(b)); };
+  tray_->SetInTray(true);
   const struct {
     UINT mouse;
     const char* event;
@@ -92,45 +98,15 @@ TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure
   for (const auto& c : cases) {
     events.clear();
     g_seen.clear();
-    EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, c.mouse), 42);
-    EXPECT_EQ(events, c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{})
-        << std::hex << c.mouse;
+    EXPECT_EQ(::SendMessageW(tray_->hwnd(), tray::kTrayCallbackMessage, 0, c.mouse), 42);
+    EXPECT_EQ(events, c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{}) << c.mouse;
     EXPECT_EQ(g_seen, std::vector<UINT>{c.mouse});
   }
-  t.MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
+  tray_->MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
   g_seen.clear();
-  EXPECT_EQ(::SendMessageW(t.hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42)
+  EXPECT_EQ(::SendMessageW(tray_->hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42)
       << "nothing thrown leaves";
   EXPECT_EQ(g_seen, std::vector<UINT>{WM_LBUTTONDBLCLK}) << "and the message still goes on";
-}
-
-TEST_F(TrayTest, AnIconTheShellRefusedIsAddedByTheNextTaskBar) {
-  for (const bool taskBarComes : {true, false}) {
-    sent_.clear();
-    shellTakes_ = false;
-    cSysTray t(true, Shell());
-    const auto original = ::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC);
-    t.SetInTray(true);
-    EXPECT_TRUE(t.InTray());
-    EXPECT_FALSE(t.IsAdded());
-    t.SetTrayTip(L"Pellucidor");
-    EXPECT_EQ(sent_.size(), 1u) << "nothing to modify";
-    shellTakes_ = true;
-    if (taskBarComes) {
-      ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
-      EXPECT_TRUE(t.IsAdded());
-      ASSERT_EQ(sent_.size(), 2u);
-      EXPECT_EQ(sent_[1].operation, tray::kNimAdd);
-      EXPECT_EQ(sent_[1].fields.szTip.substr(0, 11), std::string("Pellucidor", 11));
-      shellTakes_ = false;  // a task bar that kept the icon refuses it again: it is still there
-      ::SendMessageW(t.hwnd(), mSysTray::TaskbarCreatedMessage(), 0, 0);
-      EXPECT_TRUE(t.IsAdded());
-    }
-    const size_t before = sent_.size();
-    t.SetInTray(false);
-    EXPECT_EQ(sent_.size(), before + (taskBarComes ? 1 : 0)) << "deleted only once added";
-    EXPECT_EQ(::GetWindowLongPtrW(t.hwnd(), GWLP_WNDPROC), original);
-  }
 }
 
 }  // namespace
