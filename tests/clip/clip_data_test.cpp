@@ -48,8 +48,7 @@ TEST(ClipData, FileListsAreReadWithinTheirBlock) {
       {"offset past the end", DropBlock(4000, true, Wide(L"C:\\a")), std::nullopt},
       {"offset inside the header", DropBlock(8, true, Wide(L"C:\\a")), std::nullopt},
       {"header cut short", std::string(12, '\0'), std::nullopt},
-      {"offset exactly at the end", DropBlock(20, true, ""), Names{}},
-  };
+      {"offset exactly at the end", DropBlock(20, true, ""), Names{}}};
   for (const auto& c : cases) {
     // A copy of exactly the block's size, so that a read past it is a read past the allocation.
     std::vector<char> exact(c.block.begin(), c.block.end());

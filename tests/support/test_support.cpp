@@ -1,12 +1,13 @@
 #include "support/test_support.h"
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace testsupport {
 namespace {
@@ -119,14 +120,6 @@ bool RunBurst(const Burst& b) {
   return true;
 }
 
-void Pump() {
-  MSG msg;
-  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-  }
-}
-
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD end = ::GetTickCount() + timeoutMs;
   for (;;) {
@@ -138,24 +131,18 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 TempFolder::TempFolder(const std::wstring& base) {
-  std::wstring root = base;
-  if (root.empty()) {
-    wchar_t temp[MAX_PATH];
-    root.assign(temp, ::GetTempPathW(MAX_PATH, temp) - 1);
-  }
   static int counter = 0;
+  const std::filesystem::path root = base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  std::error_code error;
   do {
-    path_ = root + L"\\pt" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-  } while (!::CreateDirectoryW(path_.c_str(), nullptr) && ::GetLastError() == ERROR_ALREADY_EXISTS);
+    path_ = (root / (L"pt" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter)))
+                .wstring();
+  } while (!std::filesystem::create_directory(path_, error) && !error);
 }
 
 TempFolder::~TempFolder() {
-  const std::wstring from = path_ + L'\0';
-  SHFILEOPSTRUCTW op{};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NO_UI;
-  (void)::SHFileOperationW(&op);
+  std::error_code error;
+  std::filesystem::remove_all(path_, error);
 }
 
 std::wstring BigText(size_t n) {
@@ -186,20 +173,13 @@ DiskFiller::DiskFiller(const std::wstring& folder) : path_(folder + L"\\filler.b
 }
 
 std::string ReadBytes(const std::wstring& path) {
-  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-  std::string out;
-  char buf[65536];
-  DWORD got = 0;
-  while (f && ::ReadFile(f.get(), buf, sizeof(buf), &got, nullptr) && got) out.append(buf, got);
-  return out;
+  std::ifstream f(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 bool WriteBytes(const std::wstring& path, std::string_view bytes) {
-  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  DWORD wrote = 0;
-  return f && ::WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &wrote, nullptr) &&
-         wrote == bytes.size();
+  std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  return f.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 std::vector<std::string> LogLines(const std::wstring& path) {

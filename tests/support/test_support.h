@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "clip/clipboard.h"
+#include "win/module.h"
 #include "win/text.h"
 #include "win/unique.h"
 
@@ -49,7 +50,9 @@ inline std::wstring ClipboardText() {
 }
 
 // Dispatches this thread's waiting messages, or waits for the condition while dispatching them.
-void Pump();
+inline void Pump() {
+  win::DoEvents();
+}
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
 
 // A fresh empty folder (under base, or the temporary folder), removed with its content.
