@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/test_support.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (testsupport::ActAsPlanted(argc, argv)) return 0;
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES | ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&icc);
   testing::InitGoogleTest(&argc, argv);

@@ -11,20 +11,20 @@
 
 #include "clip/clipboard.h"
 #include "clip/save_log.h"
-#include "support/form_test.h"
+#include "support/test_support.h"
 
 namespace {
 
+using app::RowType;
 using testsupport::Item;
 using testsupport::Text;
 using Texts = std::vector<std::wstring>;
 
-// Another member of the chain: passes notifications on, or not; re-joins after each, as some
-// viewers do; or stops answering at each until released.
-class OtherViewer {
- public:
-  enum Kind { kWellBehaved, kRejoins, kPassesNothingOn, kHangs };
-  explicit OtherViewer(Kind kind = kWellBehaved, HANDLE release = nullptr) : kind_(kind), release_(release) {
+// Another member of the chain: passes notifications on, or not; or re-joins after each, as some
+// viewers do.
+struct OtherViewer {
+  enum Kind { kWellBehaved, kRejoins, kPassesNothingOn };
+  explicit OtherViewer(Kind kind = kWellBehaved) : kind_(kind) {
     ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     ::SetWindowLongPtrW(hwnd_.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Proc));
   }
@@ -34,8 +34,6 @@ class OtherViewer {
   HWND hwnd() const { return hwnd_.get(); }
   int draws = 0;
   std::pair<WPARAM, LPARAM> lastChainChange;
-
- private:
   static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
     auto* self = reinterpret_cast<OtherViewer*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
     if (!self || (msg != WM_DRAWCLIPBOARD && msg != WM_CHANGECBCHAIN)) return ::DefWindowProcW(h, msg, w, l);
@@ -49,7 +47,6 @@ class OtherViewer {
       return 0;
     }
     ++self->draws;
-    if (self->kind_ == kHangs) ::WaitForSingleObject(self->release_, 30000);
     if (self->next_ && self->kind_ != kPassesNothingOn) ::SendMessageW(self->next_, msg, w, l);
     if (self->kind_ == kRejoins && !std::exchange(self->busy_, true)) {
       ::ChangeClipboardChain(h, self->next_);
@@ -61,7 +58,6 @@ class OtherViewer {
   win::UniqueHwnd hwnd_{
       ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr)};
   Kind kind_;
-  HANDLE release_;
   HWND next_ = nullptr;
   bool busy_ = false;
 };
@@ -91,30 +87,25 @@ Item Files(std::wstring_view names) {  // names separated by NUL
 }
 
 TEST_F(RecorderTest, EachKindOfContentIsRecordedOrPassedOver) {
-  const std::wstring fileA = L"C:\\data\\a.txt", fileB = L"C:\\d\u00E9j\u00E0\\\u65E5\u672C.doc";
+  const std::wstring fileA = L"C:\\a", fileB = L"D:\\\u00E9\u65E5", names = fileA + L"\r\n" + fileB + L"\r\n";
   const struct {
     const char* what;
     std::vector<Item> items;
     Texts rows;
-    app::RowType label;
+    RowType label;
     bool rejoined;
     std::wstring clipboardAfter;  // checked when not empty
   } cases[] = {
-      {"text", {Text(L"hello")}, {L"hello"}, app::RowType::Text, true, L""},
-      {"rich text with text", {Text(L"rich"), kRtf}, {L"rich"}, app::RowType::RichText, true, L""},
-      {"rich text alone", {kRtf}, {L""}, app::RowType::RichText, true, L""},
-      {"bitmap", {kBitmap}, {}, app::RowType::None, true, L""},
-      {"device-independent bitmap", {Dib()}, {}, app::RowType::None, true, L""},
-      {"text with a bitmap", {Text(L"caption"), kBitmap}, {}, app::RowType::None, false, L""},
-      {"all four", {Text(L"all"), kBitmap, Dib(), kRtf}, {}, app::RowType::None, true, L""},
-      {"file list",
-       {Files(fileA + L'\0' + fileB)},
-       {},
-       app::RowType::None,
-       true,
-       fileA + L"\r\n" + fileB + L"\r\n"},
-      {"file list with text", {Files(fileA), Text(L"names")}, {L"names"}, app::RowType::Text, true, L"names"},
-      {"empty clipboard", {}, {}, app::RowType::None, false, L""}};
+      {"text", {Text(L"hello")}, {L"hello"}, RowType::Text, true, L""},
+      {"rich text with text", {Text(L"rich"), kRtf}, {L"rich"}, RowType::RichText, true, L""},
+      {"rich text alone", {kRtf}, {L""}, RowType::RichText, true, L""},
+      {"bitmap", {kBitmap}, {}, RowType::None, true, L""},
+      {"device-independent bitmap", {Dib()}, {}, RowType::None, true, L""},
+      {"text with a bitmap", {Text(L"caption"), kBitmap}, {}, RowType::None, false, L""},
+      {"all four", {Text(L"all"), kBitmap, Dib(), kRtf}, {}, RowType::None, true, L""},
+      {"file list", {Files(fileA + L'\0' + fileB)}, {}, RowType::None, true, names},
+      {"file list with text", {Files(fileA), Text(L"names")}, {L"names"}, RowType::Text, true, L"names"},
+      {"empty clipboard", {}, {}, RowType::None, false, L""}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     form_->ListView1.Clear();
@@ -146,7 +137,7 @@ TEST_F(RecorderTest, DuplicatesAndPrivateContentAreNotRecorded) {
     Copy({Text(L"secret"), marked});
   Copy({Text(L"allowed"), history(1)});
   EXPECT_EQ(Rows(), (Texts{L"hello", L"Hello", L"hello\r\n", L"", L"allowed"}));
-  EXPECT_EQ(form_->ListView1.ItemType(1), app::RowType::Text) << "the first label stays";
+  EXPECT_EQ(form_->ListView1.ItemType(1), RowType::Text) << "the first label stays";
   EXPECT_EQ(LogLines().size(), 6u) << "one line each, one of them with an inner line break";
   form_->ListView1.Remove(1);
   Copy(L"hello");
@@ -225,18 +216,16 @@ TEST_F(RecorderTest, OtherViewersStopNothing) {
     Copy(L"again " + std::to_wstring(kind));
   }
   Close();
-  {  // a next viewer on a thread of its own that stops answering at each change until released
+  {  // a next viewer on a thread of its own that answers nothing until released
     const win::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::atomic<int> stage{0};
     std::thread hung([&] {
-      {
-        OtherViewer viewer(OtherViewer::kHangs, release.get());
-        viewer.Join();
-        stage = 1;
-        const HANDLE h = release.get();
-        while (::MsgWaitForMultipleObjects(1, &h, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1)
-          testsupport::Pump();
-      }
+      const win::UniqueHwnd w(
+          ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
+      const HWND next = ::SetClipboardViewer(w.get());
+      stage = 1;
+      ::WaitForSingleObject(release.get(), 60000);  // answering nothing meanwhile
+      ::ChangeClipboardChain(w.get(), next);
       stage = 2;
     });
     (void)testsupport::PumpUntil([&] { return stage == 1; });

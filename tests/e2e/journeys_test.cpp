@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "history/files_codec.h"
 #include "history/journal.h"
 #include "history/journal_codec.h"
 #include "history/settings.h"
@@ -40,44 +41,47 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
   const unsigned seed = ::GetTickCount();
   std::printf("kill moments from seed %u\n", seed);
   std::mt19937 gen(seed);
-  const std::string added = testsupport::Utf8(L" was added to clipboard entries at ");
-  for (int round = 0; round <= kills; ++round) {
-    SCOPED_TRACE(round);
+  for (int round = 0; round < kills; ++round) {
     Pellucidor p(folder_.path());
     ASSERT_TRUE(p.Start());
-    std::multiset<std::string> listed;
-    for (const std::wstring& t : p.Texts()) listed.insert(testsupport::Utf8(t));
-    std::vector<std::string> notOnce;
-    for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
-      const size_t at = line.find(added);
-      if (at != line.npos && listed.count(line.substr(0, at)) != 1) notOnce.push_back(line.substr(0, at));
-    }
-    EXPECT_TRUE(notOnce.empty()) << notOnce.size() << " logged but not listed once, first "
-                                 << notOnce.front();
-    if (round == kills) break;
     // Killed once a random number of this burst's copies is listed, or when the burst is over.
-    const size_t killAt = listed.size() + std::uniform_int_distribution<size_t>(1, 60)(gen);
+    const size_t killAt = p.Count() + std::uniform_int_distribution<size_t>(1, 60)(gen);
     std::atomic<bool> copied{false};
     std::thread copier([&] { copied = testsupport::RunBurst({300, 2, 300u * round + 1}) || true; });
     (void)testsupport::PumpUntil([&] { return p.Count() >= killAt || copied; }, 120000);
     p.Kill();
     copier.join();
-    if (round == 1) {
+    if (round == 0) {
       const std::string torn = app::JournalRecord(app::JournalOp::Add, 1, L"torn").substr(0, 9);
       ASSERT_TRUE(testsupport::WriteBytes(app::Journal().path(),
                                           testsupport::ReadBytes(app::Journal().path()) + torn));
     }
   }
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  EXPECT_EQ(p.Close(), 0u);  // stores the list as it was brought back
+  std::multiset<std::wstring> listed;
+  for (const std::wstring& t : app::DecodeFiles(Stored())) listed.insert(t);
+  const std::wstring added = L" was added to clipboard entries at ";
+  size_t logged = 0;
+  for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
+    const std::wstring text = win::BytesToWide(line, CP_UTF8);
+    const size_t at = text.find(added);
+    if (at == text.npos) continue;
+    ++logged;
+    EXPECT_EQ(listed.count(text.substr(0, at)), 1u) << text.substr(0, at) << " logged, not listed once";
+  }
+  std::printf("%zu entries logged through %d kills, %zu listed\n", logged, kills, listed.size());
 }
 
+// A notepad.exe beside the program is never started (this one is Pellucidor itself, which would
+// open no log): the system's Notepad opens the log.
 TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram) {
-  ASSERT_TRUE(testsupport::PlantSelf(folder_.path()));
+  ASSERT_TRUE(::CopyFileW(testsupport::PellucidorExe().c_str(), folder_.File(L"notepad.exe").c_str(), FALSE));
   ASSERT_TRUE(testsupport::WriteBytes(folder_.File(L"backups.log"), "logged\r\n"));
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
   ::SendMessageW(::GetDlgItem(p.hwnd(), 103), BM_CLICK, 0, 0);  // View Save Log
-  const std::wstring mark = testsupport::PlantedMark(folder_.path());
-  const auto plantedRan = [&] { return ::GetFileAttributesW(mark.c_str()) != INVALID_FILE_ATTRIBUTES; };
   HWND notepad = nullptr;
   const auto notepadTitle = [&] {
     wchar_t title[256] = {};
@@ -85,9 +89,7 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
     return std::wstring(_wcslwr(title));
   };
   ASSERT_TRUE(testsupport::PumpUntil(
-      [&] { return notepadTitle().find(L"backups.log") != std::wstring::npos || plantedRan(); }, 30000));
-  EXPECT_FALSE(plantedRan()) << "the notepad.exe beside the program ran";
-  ASSERT_NE(notepad, nullptr);
+      [&] { return notepadTitle().find(L"backups.log") != std::wstring::npos; }, 30000));
   DWORD pid = 0, n = MAX_PATH;
   ::GetWindowThreadProcessId(notepad, &pid);
   win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));

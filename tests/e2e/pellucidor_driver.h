@@ -67,24 +67,6 @@ class Pellucidor {
   HWND List() const { return ::GetDlgItem(hwnd_, 101); }
   DWORD pid() const { return pid_; }
   size_t Count() const { return static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
-  // The rows' texts, read through memory in the program's process.
-  std::vector<std::wstring> Texts() const {
-    constexpr int kChars = 4096;
-    const size_t bytes = sizeof(LVITEMW) + kChars * sizeof(wchar_t);
-    const std::unique_ptr<char, std::function<void(char*)>> remote(
-        static_cast<char*>(::VirtualAllocEx(process_.get(), nullptr, bytes, MEM_COMMIT, PAGE_READWRITE)),
-        [&](char* p) { ::VirtualFreeEx(process_.get(), p, 0, MEM_RELEASE); });
-    std::vector<std::wstring> texts(Count());
-    for (size_t i = 0; i < texts.size(); ++i) {
-      LVITEMW item{};
-      item.cchTextMax = kChars;
-      item.pszText = reinterpret_cast<wchar_t*>(remote.get() + sizeof(LVITEMW));
-      ::WriteProcessMemory(process_.get(), remote.get(), &item, sizeof(item), nullptr);
-      texts[i].resize(::SendMessageW(List(), LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote.get())));
-      ::ReadProcessMemory(process_.get(), item.pszText, texts[i].data(), texts[i].size() * 2, nullptr);
-    }
-    return texts;
-  }
   // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
   bool MinimiseToTray() const {
     ::ShowWindow(hwnd_, SW_MINIMIZE);

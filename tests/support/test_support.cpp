@@ -5,20 +5,9 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace testsupport {
 namespace {
-
-std::wstring g_exe;
-constexpr wchar_t kPlantedName[] = L"notepad.exe";
-
-std::wstring SelfPath() {
-  wchar_t buf[MAX_PATH];
-  return std::wstring(buf, ::GetModuleFileNameW(nullptr, buf, MAX_PATH));
-}
 
 // Exactly bytes long, even 0: readers must not trust the platform to end a block.
 HGLOBAL Block(std::string_view bytes) {
@@ -31,30 +20,6 @@ HGLOBAL Block(std::string_view bytes) {
 }
 
 }  // namespace
-
-bool ActAsPlanted(int argc, wchar_t** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::wcsncmp(argv[i], L"--exe=", 6) == 0) g_exe = argv[i] + 6;
-  const std::wstring self = SelfPath();
-  const size_t slash = self.find_last_of(L'\\');
-  const bool planted = _wcsicmp(self.c_str() + slash + 1, kPlantedName) == 0;
-  return planted && (WriteBytes(PlantedMark(self.substr(0, slash)), "ran"), true);
-}
-
-bool PlantSelf(const std::wstring& folder) {
-  return ::CopyFileW(SelfPath().c_str(), (folder + L"\\" + kPlantedName).c_str(), FALSE) != FALSE;
-}
-
-std::wstring PlantedMark(const std::wstring& folder) {
-  return folder + L"\\planted program ran";
-}
-
-std::wstring PellucidorExe() {
-  std::wstring path = g_exe;
-  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;  // a Linux path seen through Wine
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  return path;
-}
 
 void Xdotool(HWND window, const std::string& commands) {
   // Wine keeps the id of a window's X window among its properties.
@@ -73,14 +38,6 @@ bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* p
   if (process) *process = std::move(owned);
   if (pid) *pid = pi.dwProcessId;
   return true;
-}
-
-std::string Bytes(std::wstring_view text) {
-  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
-Item Text(std::wstring_view text) {
-  return {L"13", Bytes(text) + std::string(2, '\0')};
 }
 
 bool Copy(const std::vector<Item>& items, DWORD holdMs) {
@@ -120,37 +77,15 @@ bool RunBurst(const Burst& b) {
   return true;
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD end = ::GetTickCount() + timeoutMs;
-  for (;;) {
-    Pump();
-    if (done()) return true;
-    if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
-    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
-}
-
 TempFolder::TempFolder(const std::wstring& base) {
   static int counter = 0;
-  const std::filesystem::path root = base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  const std::filesystem::path root =
+      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
   std::error_code error;
   do {
     path_ = (root / (L"pt" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter)))
                 .wstring();
   } while (!std::filesystem::create_directory(path_, error) && !error);
-}
-
-TempFolder::~TempFolder() {
-  std::error_code error;
-  std::filesystem::remove_all(path_, error);
-}
-
-std::wstring BigText(size_t n) {
-  std::wstring t = L"BIG ";
-  t.reserve(n);
-  while (t.size() < n) t += L"0123456789abcdef"[t.size() % 16];
-  t.resize(n);
-  return t;
 }
 
 std::optional<std::wstring> SmallDisk() {
@@ -170,16 +105,6 @@ DiskFiller::DiskFiller(const std::wstring& folder) : path_(folder + L"\\filler.b
     while (::WriteFile(f.get(), chunk.data(), size, &wrote, nullptr) && wrote == size) {
     }
   }
-}
-
-std::string ReadBytes(const std::wstring& path) {
-  std::ifstream f(std::filesystem::path(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-bool WriteBytes(const std::wstring& path, std::string_view bytes) {
-  std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
-  return f.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
 
 std::vector<std::string> LogLines(const std::wstring& path) {

@@ -4,25 +4,32 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/form1.h"
 #include "clip/clipboard.h"
+#include "clip/mclip.h"
+#include "history/settings.h"
 #include "win/module.h"
 #include "win/text.h"
 #include "win/unique.h"
 
 namespace testsupport {
 
-// Reads --exe=; true when this program was started as a planted system program, after writing its mark.
-bool ActAsPlanted(int argc, wchar_t** argv);
-// This program copied into folder under a system program's name; started, it writes only its mark.
-bool PlantSelf(const std::wstring& folder);
-std::wstring PlantedMark(const std::wstring& folder);
-std::wstring PellucidorExe();  // the built Pellucidor.exe, as a Windows path
+// The built Pellucidor.exe, beside the test programs' folder.
+inline std::wstring PellucidorExe() {
+  return win::ProgramFolder() + L"\\..\\Pellucidor.exe";
+}
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process = nullptr, DWORD* pid = nullptr);
 // Runs xdotool's commands on the session's display, with the keyboard's focus on window. Wine starts
 // Linux programs too, with no handle to wait on: wait for the effect.
@@ -33,8 +40,12 @@ struct Item {
   std::wstring format;
   std::string bytes;  // exactly the block, even empty: readers must not trust the platform to end it
 };
-Item Text(std::wstring_view text);          // Unicode text with its NUL
-std::string Bytes(std::wstring_view text);  // UTF-16 bytes
+inline std::string Bytes(std::wstring_view text) {
+  return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+inline Item Text(std::wstring_view text) {
+  return {L"13", Bytes(text) + std::string(2, '\0')};
+}
 // Puts the items on the clipboard from this thread, one change for all of them, then keeps the
 // clipboard open holdMs longer, as a slow program does.
 bool Copy(const std::vector<Item>& items, DWORD holdMs = 0);
@@ -53,13 +64,23 @@ inline std::wstring ClipboardText() {
 inline void Pump() {
   win::DoEvents();
 }
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000);
+inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
+  for (const DWORD end = ::GetTickCount() + timeoutMs;;
+       ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
+    Pump();
+    if (done()) return true;
+    if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
+  }
+}
 
 // A fresh empty folder (under base, or the temporary folder), removed with its content.
 class TempFolder {
  public:
   explicit TempFolder(const std::wstring& base = L"");
-  ~TempFolder();
+  ~TempFolder() {
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
   const std::wstring& path() const { return path_; }
@@ -69,7 +90,6 @@ class TempFolder {
   std::wstring path_;
 };
 
-std::wstring BigText(size_t n);  // n characters starting "BIG 4567"
 // The 8 MB folder that `make test` mounts for the full-disk cases; nullopt where it could not.
 std::optional<std::wstring> SmallDisk();
 // Fills the disk that holds a folder to the last byte while it lives.
@@ -84,12 +104,73 @@ class DiskFiller {
   std::wstring path_;
 };
 
-std::string ReadBytes(const std::wstring& path);
-bool WriteBytes(const std::wstring& path, std::string_view bytes);
+inline std::string ReadBytes(const std::wstring& path) {
+  std::ifstream f(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+inline bool WriteBytes(const std::wstring& path, std::string_view bytes) {
+  std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
+  return f.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
+}
 // The lines of a log file (its UTF-8 mark left out), split at CR LF.
 std::vector<std::string> LogLines(const std::wstring& path);
 inline std::string Utf8(std::wstring_view text) {
   return win::WideToBytes(text, CP_UTF8);
 }
+
+// A fresh main window in the test program, with scratch settings, journal, log folder and Run keys.
+inline const std::wstring kSettingsPath = app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection);
+inline constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
+
+class FormTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath.c_str());
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests");
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kScratchRun, L"", REG_SZ, L"", 2);
+  }
+  void TearDown() override { form_.reset(); }
+
+  static void Store(const wchar_t* key, const std::wstring& value) {
+    ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, key, value));
+  }
+  static std::wstring Stored(const wchar_t* key) {
+    return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
+  }
+  // The window; its files go to folder (the scratch folder unless given).
+  app::Form1& Open(const std::wstring& folder = L"") {
+    const std::wstring where = folder.empty() ? folder_.path() : folder;
+    form_ = std::make_unique<app::Form1>(
+        app::Form1Options{[] { return 0.5; },
+                          false,
+                          where + L"\\history.journal",
+                          {HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun},
+                          {where, folder_.File(L"fallback")}});
+    EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
+    return *form_;
+  }
+  void Close() {
+    if (!form_) return;
+    ::SendMessageW(form_->hwnd(), WM_CLOSE, 0, 0);
+    form_.reset();
+  }
+  std::vector<std::wstring> Rows() const {
+    std::vector<std::wstring> rows;
+    for (size_t i = 1; i <= form_->ListView1.Count(); ++i) rows.emplace_back(form_->ListView1.ItemText(i));
+    return rows;
+  }
+  std::vector<std::string> LogLines() const { return testsupport::LogLines(folder_.File(L"backups.log")); }
+  // Content from this thread, read as any program's; returns once the window has handled that change (one
+  // newer than before it: the window's own writes after it are never "handled").
+  void Copy(const std::vector<Item>& items, DWORD holdMs = 0) {
+    const DWORD before = ::GetClipboardSequenceNumber();
+    ASSERT_TRUE(testsupport::Copy(items, holdMs));
+    ASSERT_TRUE(PumpUntil([&] { return static_cast<LONG>(mClip::HandledSequence() - before) > 0; }));
+  }
+  void Copy(std::wstring_view text) { Copy({Text(text)}); }
+
+  TempFolder folder_;
+  std::unique_ptr<app::Form1> form_;
+};
 
 }  // namespace testsupport

@@ -28,20 +28,8 @@ class TrayTest : public testing::Test {
       });
 };
 
-TEST_F(TrayTest, TipsAreCutAt64Characters) {
-  tray_->SetInTray(true);
-  sent_.clear();
-  for (const size_t n : {0, 63, 70}) tray_->SetTrayTip(std::wstring(n, L'y'));
-  ASSERT_EQ(sent_.size(), 3u);
-  EXPECT_EQ(sent_[0].operation, tray::kNimModify);
-  EXPECT_EQ(sent_[0].tip, std::string(1, '\0') + std::string(63, ' '));
-  EXPECT_EQ(sent_[1].tip, std::string(63, 'y') + std::string(1, '\0'));
-  EXPECT_EQ(sent_[2].tip, std::string(64, 'y')) << "cut at 64, no NUL";
-  EXPECT_EQ(tray_->TrayTip(), std::wstring(70, L'y'));
-}
-
 // The icon is added when a shell takes it, also one that starts later, deleted only once added, and
-// deleted before the window's own procedure is restored.
+// deleted before the window's own procedure is restored; its tip is cut to fit.
 TEST_F(TrayTest, TheIconComesAndGoesWithTheShell) {
   const LONG_PTR original = Procedure();
   shellTakes_ = false;
@@ -63,6 +51,13 @@ TEST_F(TrayTest, TheIconComesAndGoesWithTheShell) {
   NewTaskBar();
   EXPECT_TRUE(tray_->IsAdded());
   EXPECT_EQ(Procedure(), reinterpret_cast<LONG_PTR>(mSysTray::TrayWndProc));
+  // Tips are cut at 64 characters, with no NUL then.
+  for (const size_t n : {0, 63, 70}) tray_->SetTrayTip(std::wstring(n, L'y'));
+  EXPECT_EQ(sent_.end()[-3].operation, tray::kNimModify);
+  EXPECT_EQ(sent_.end()[-3].tip, std::string(1, '\0') + std::string(63, ' '));
+  EXPECT_EQ(sent_.end()[-2].tip, std::string(63, 'y') + std::string(1, '\0'));
+  EXPECT_EQ(sent_.end()[-1].tip, std::string(64, 'y'));
+  EXPECT_EQ(tray_->TrayTip(), std::wstring(70, L'y'));
   tray_->SetInTray(false);
   EXPECT_EQ(sent_.back().operation, tray::kNimDelete);
   EXPECT_EQ(Procedure(), original);
@@ -73,40 +68,43 @@ TEST_F(TrayTest, TheIconComesAndGoesWithTheShell) {
 }
 
 // A previous procedure that records what reached it.
-std::vector<UINT> g_seen;
+UINT g_seen = 0;
 LRESULT CALLBACK Recording(HWND h, UINT msg, WPARAM w, LPARAM l) {
   if (msg != tray::kTrayCallbackMessage) return ::DefWindowProcW(h, msg, w, l);
-  g_seen.push_back(static_cast<UINT>(l));
+  g_seen = static_cast<UINT>(l);
   return 42;
 }
 
 TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure) {
   ::SetWindowLongPtrW(tray_->hwnd(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(Recording));
-  std::vector<std::string> events;
-  tray_->MouseMove = [&](int32_t& id) { events.push_back("move" + std::to_string(id)); };
-  tray_->MouseDown = [&](int16_t& b, int32_t&) { events.push_back("down" + std::to_string(b)); };
-  tray_->MouseUp = [&](int16_t& b, int32_t&) { events.push_back("up" + std::to_string(b)); };
-  tray_->MouseDblClick = [&](int16_t& b, int32_t&) { events.push_back("dbl" + std::to_string(b)); };
+  std::string event;
+  tray_->MouseMove = [&](int32_t& id) { event = "move" + std::to_string(id); };
+  tray_->MouseDown = [&](int16_t& b, int32_t&) { event = "down" + std::to_string(b); };
+  tray_->MouseUp = [&](int16_t& b, int32_t&) { event = "up" + std::to_string(b); };
+  tray_->MouseDblClick = [&](int16_t& b, int32_t&) { event = "dbl" + std::to_string(b); };
   tray_->SetInTray(true);
-  const struct {
-    UINT mouse;
-    const char* event;
-  } cases[] = {{WM_MOUSEMOVE, "move0"},     {WM_LBUTTONDOWN, "down1"}, {WM_LBUTTONUP, "up1"},
-               {WM_LBUTTONDBLCLK, "dbl1"},  {WM_RBUTTONDOWN, "down2"}, {WM_RBUTTONUP, "up2"},
-               {WM_RBUTTONDBLCLK, "dbl2"},  {WM_MBUTTONDOWN, nullptr}, {WM_MBUTTONUP, nullptr},
-               {WM_MBUTTONDBLCLK, nullptr}, {0x0400, nullptr}};
-  for (const auto& c : cases) {
-    events.clear();
-    g_seen.clear();
-    EXPECT_EQ(::SendMessageW(tray_->hwnd(), tray::kTrayCallbackMessage, 0, c.mouse), 42);
-    EXPECT_EQ(events, c.event ? std::vector<std::string>{c.event} : std::vector<std::string>{}) << c.mouse;
-    EXPECT_EQ(g_seen, std::vector<UINT>{c.mouse});
+  const std::pair<UINT, const char*> cases[] = {{WM_MOUSEMOVE, "move0"},
+                                                {WM_LBUTTONDOWN, "down1"},
+                                                {WM_LBUTTONUP, "up1"},
+                                                {WM_LBUTTONDBLCLK, "dbl1"},
+                                                {WM_RBUTTONDOWN, "down2"},
+                                                {WM_RBUTTONUP, "up2"},
+                                                {WM_RBUTTONDBLCLK, "dbl2"},
+                                                {WM_MBUTTONDOWN, ""},
+                                                {WM_MBUTTONUP, ""},
+                                                {WM_MBUTTONDBLCLK, ""},
+                                                {0x0400, ""}};
+  for (const auto& [mouse, expected] : cases) {
+    event.clear();
+    EXPECT_EQ(::SendMessageW(tray_->hwnd(), tray::kTrayCallbackMessage, 0, mouse), 42);
+    EXPECT_EQ(event, expected) << mouse;
+    EXPECT_EQ(g_seen, mouse);
   }
   tray_->MouseDblClick = [](int16_t&, int32_t&) { throw std::runtime_error("event"); };
-  g_seen.clear();
+  g_seen = 0;
   EXPECT_EQ(::SendMessageW(tray_->hwnd(), tray::kTrayCallbackMessage, 0, WM_LBUTTONDBLCLK), 42)
       << "nothing thrown leaves";
-  EXPECT_EQ(g_seen, std::vector<UINT>{WM_LBUTTONDBLCLK}) << "and the message still goes on";
+  EXPECT_EQ(g_seen, static_cast<UINT>(WM_LBUTTONDBLCLK)) << "and the message still goes on";
 }
 
 }  // namespace
