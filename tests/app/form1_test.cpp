@@ -13,20 +13,20 @@
 
 namespace {
 
-using testsupport::kScratchRun;
-using testsupport::kSettingsPath;
+using namespace testsupport;
+
 using Texts = std::vector<std::wstring>;
 
-class Form1Test : public testsupport::FormTest {
+class Form1Test : public FormTest {
  protected:
   std::wstring Journal() const { return folder_.File(L"history.journal"); }
   // Ends the window as a kill would have left it: the stored list and the journals as given.
   void Killed(const std::wstring& files, const std::string& journal, const std::string& next = "") {
     Close();
     Store(L"Files", files);
-    ASSERT_TRUE(testsupport::WriteBytes(Journal(), journal));
+    ASSERT_TRUE(WriteBytes(Journal(), journal));
     if (!next.empty()) {
-      ASSERT_TRUE(testsupport::WriteBytes(Journal() + L".next", next));
+      ASSERT_TRUE(WriteBytes(Journal() + L".next", next));
     }
   }
   std::wstring RunValue() const {
@@ -44,7 +44,7 @@ class Form1Test : public testsupport::FormTest {
 TEST_F(Form1Test, SwitchesAreReadWithoutSideEffectsAndTheStartupBoxStoresThem) {
   Store(L"Windows Startup", L"On");
   Store(L"Minimized", L"on");  // not exactly "On": off
-  ASSERT_TRUE(testsupport::Copy({testsupport::Text(L"left over")}));
+  ASSERT_TRUE(testsupport::Copy({Text(L"left over")}));
   app::Form1& f = Open();
   EXPECT_EQ(std::tuple(app::Form1::Value(f.Check4), app::Form1::Value(f.Check8), Stored(L"Minimized")),
             std::tuple(1, 0, L"on"));
@@ -141,16 +141,16 @@ TEST_F(Form1Test, ButtonsClicksAndKeysActOnTheSelectedRow) {
         ::SendMessageW(list, m, m == WM_LBUTTONUP ? 0 : MK_LBUTTON, MAKELPARAM(at.x, at.y));
     } else {
       ::ClientToScreen(list, &at);
-      testsupport::Xdotool(
-          f.hwnd(), "mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) + " " + c.input);
+      Xdotool(f.hwnd(),
+              "mousemove --sync " + std::to_string(at.x) + " " + std::to_string(at.y) + " " + c.input);
     }
-    EXPECT_TRUE(testsupport::PumpUntil(
+    EXPECT_TRUE(PumpUntil(
         [&] {
-          return Rows() == c.rows && testsupport::ClipboardText() == c.clipboard &&
+          return Rows() == c.rows && ClipboardText() == c.clipboard &&
                  LogLines().size() == copies.size() + c.putLines;
         },
         15000))
-        << testing::PrintToString(Rows()) << testing::PrintToString(testsupport::ClipboardText());
+        << testing::PrintToString(Rows()) << testing::PrintToString(ClipboardText());
   }
   ::SendMessageW(f.Check6, BM_CLICK, 0, 0);
   EXPECT_TRUE(Rows().empty());
@@ -192,10 +192,10 @@ TEST_F(Form1Test, WhatAKillLeavesComesBackOnce) {
   Store(L"Files", L"kept;");
   // Killed after the list was stored whole, before its new journal took the old one's place.
   Open().ListView1.AddItem(L"one");
-  const std::string old = testsupport::ReadBytes(Journal());
+  const std::string old = ReadBytes(Journal());
   ASSERT_TRUE(form_->SaveEntries());
   form_->ListView1.AddItem(L"two");
-  Killed(L"kept;one;", old, testsupport::ReadBytes(Journal()));
+  Killed(L"kept;one;", old, ReadBytes(Journal()));
   for (int start = 0; start < 2; ++start) {
     Open();
     EXPECT_EQ(Rows(), (Texts{L"kept", L"one", L"two"}));
@@ -204,7 +204,7 @@ TEST_F(Form1Test, WhatAKillLeavesComesBackOnce) {
   }
   // Killed after the list was stored whole, with the old journal still there: it is not replayed.
   Open().ListView1.AddItem(L"three");
-  const std::string stale = testsupport::ReadBytes(Journal());
+  const std::string stale = ReadBytes(Journal());
   Close();
   Killed(Stored(L"Files"), stale);
   Open();
@@ -218,14 +218,13 @@ TEST_F(Form1Test, AJournalThatOutgrowsTheListIsFoldedIntoIt) {
   const std::wstring big(1u << 20, L'x');  // 2 MB a record
   for (wchar_t c : std::wstring(L"abcd")) f.ListView1.AddItem(std::wstring(1, c) + big);
   f.ListView1.AddItem(L"e");  // the change after the journal passed 8 MB asks for it
-  ASSERT_TRUE(testsupport::PumpUntil(
-      [&] { return testsupport::ReadBytes(Journal()).size() < 100 && Stored(L"Files").size() > 1000; },
-      30000));
+  ASSERT_TRUE(
+      PumpUntil([&] { return ReadBytes(Journal()).size() < 100 && Stored(L"Files").size() > 1000; }, 30000));
   const std::wstring files = Stored(L"Files");
   EXPECT_EQ(files.size(), 4 * (big.size() + 2) + 2);
-  EXPECT_EQ(app::ParseJournal(testsupport::ReadBytes(Journal())).baseHash, app::HashStoredList(files));
+  EXPECT_EQ(app::ParseJournal(ReadBytes(Journal())).baseHash, app::HashStoredList(files));
   f.ListView1.AddItem(L"last");
-  Killed(files, testsupport::ReadBytes(Journal()));
+  Killed(files, ReadBytes(Journal()));
   Open();
   ASSERT_EQ(Rows().size(), 6u);
   EXPECT_EQ(Rows().back(), L"last");
@@ -234,29 +233,28 @@ TEST_F(Form1Test, AJournalThatOutgrowsTheListIsFoldedIntoIt) {
 // A full disk stops neither the recording nor the list: what it refuses waits and goes out once
 // there is room, and no line or record is left half written.
 TEST_F(Form1Test, AFullDiskLosesNoEntry) {
-  const auto disk = testsupport::SmallDisk();
+  const auto disk = SmallDisk();
   if (!disk) GTEST_SKIP() << "no size-limited folder: mounting one needs root";
-  testsupport::TempFolder folder(*disk);
+  TempFolder folder(*disk);
   const std::wstring log = folder.File(L"backups.log"), journal = folder.File(L"history.journal");
   const Texts copies = {L"before", std::wstring(20000, L'z'), L"while full", L"after"};  // > a block's slack
   Open(folder.path());
   Copy(copies[0]);
   {
-    testsupport::DiskFiller full(folder.path());
-    const size_t journalBytes = testsupport::ReadBytes(journal).size();
+    DiskFiller full(folder.path());
+    const size_t journalBytes = ReadBytes(journal).size();
     Copy(copies[1]);
     Copy(copies[2]);
     EXPECT_EQ(Rows(), (Texts{copies.begin(), copies.end() - 1}));
-    const std::string bytes = testsupport::ReadBytes(log);
+    const std::string bytes = ReadBytes(log);
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n") << "no line half written";
     EXPECT_EQ(bytes.find("zzzz"), std::string::npos) << "the long line did not fit";
-    EXPECT_EQ(testsupport::ReadBytes(journal).size(), journalBytes) << "no record half written";
+    EXPECT_EQ(ReadBytes(journal).size(), journalBytes) << "no record half written";
   }
   Copy(copies[3]);
   EXPECT_EQ(testsupport::LogLines(log).back().rfind("after was added", 0), 0u) << "the log goes on";
   std::vector<std::wstring> journaled;
-  for (const auto& e : app::ParseJournal(testsupport::ReadBytes(journal)).entries)
-    journaled.push_back(e.text);
+  for (const auto& e : app::ParseJournal(ReadBytes(journal)).entries) journaled.push_back(e.text);
   EXPECT_EQ(journaled, copies) << "refused records went out in order";
   Close();
   EXPECT_EQ(app::DecodeFiles(Stored(L"Files")), copies);

@@ -15,9 +15,9 @@
 
 namespace {
 
+using namespace testsupport;
+
 using app::RowType;
-using testsupport::Item;
-using testsupport::Text;
 using Texts = std::vector<std::wstring>;
 
 // Another member of the chain: passes notifications on, or not; or re-joins after each, as some
@@ -62,7 +62,7 @@ struct OtherViewer {
   bool busy_ = false;
 };
 
-class RecorderTest : public testsupport::FormTest {
+class RecorderTest : public FormTest {
  protected:
   void SetUp() override {
     FormTest::SetUp();
@@ -82,8 +82,8 @@ Item Files(std::wstring_view names) {  // names separated by NUL
   DROPFILES df{};
   df.pFiles = sizeof(DROPFILES);
   df.fWide = TRUE;
-  return {L"15", std::string(reinterpret_cast<const char*>(&df), sizeof(df)) + testsupport::Bytes(names) +
-                     std::string(4, '\0')};
+  return {L"15",
+          std::string(reinterpret_cast<const char*>(&df), sizeof(df)) + Bytes(names) + std::string(4, '\0')};
 }
 
 TEST_F(RecorderTest, EachKindOfContentIsRecordedOrPassedOver) {
@@ -117,7 +117,7 @@ TEST_F(RecorderTest, EachKindOfContentIsRecordedOrPassedOver) {
     EXPECT_EQ(form_->ListView1.ItemType(1), c.label);
     EXPECT_EQ(LogLines().size(), c.rows.size());
     EXPECT_EQ(::GetClipboardViewer() == Window(), c.rejoined);
-    EXPECT_EQ(c.clipboardAfter.empty() ? L"" : testsupport::ClipboardText(), c.clipboardAfter);
+    EXPECT_EQ(c.clipboardAfter.empty() ? L"" : ClipboardText(), c.clipboardAfter);
     EXPECT_FALSE(mClip::CaptureBusy);
   }
   Copy(L"next");
@@ -151,10 +151,10 @@ TEST_F(RecorderTest, FastCopiesAreRecordedInOrderOnceAndPrivateOnesNever) {
   unsigned first = 1;
   for (const unsigned spacing : {10u, 1u, 0u}) {
     const unsigned count = spacing ? 401 : 4001;  // with no pause, thousands of announcements pile up
-    std::thread copier([=] { (void)testsupport::RunBurst({count, spacing, first, true}); });
+    std::thread copier([=] { (void)RunBurst({count, spacing, first, true}); });
     first += count;
     const std::wstring last = L"burst " + std::to_wstring(first - 1);
-    EXPECT_TRUE(testsupport::PumpUntil([&] { return form_->ListView1.Contains(last); }, 60000)) << spacing;
+    EXPECT_TRUE(PumpUntil([&] { return form_->ListView1.Contains(last); }, 60000)) << spacing;
     copier.join();
   }
   std::vector<unsigned long> numbers;
@@ -163,9 +163,8 @@ TEST_F(RecorderTest, FastCopiesAreRecordedInOrderOnceAndPrivateOnesNever) {
   EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()) &&
               std::adjacent_find(numbers.begin(), numbers.end()) == numbers.end() && numbers.front() > 0)
       << testing::PrintToString(Rows());
-  EXPECT_EQ(testsupport::ReadBytes(folder_.File(L"backups.log")).find("secret"), std::string::npos);
-  EXPECT_EQ(testsupport::ReadBytes(folder_.File(L"history.journal")).find(testsupport::Bytes(L"secret")),
-            std::string::npos);
+  EXPECT_EQ(ReadBytes(folder_.File(L"backups.log")).find("secret"), std::string::npos);
+  EXPECT_EQ(ReadBytes(folder_.File(L"history.journal")).find(Bytes(L"secret")), std::string::npos);
   Close();
   EXPECT_EQ(Stored(L"Files").find(L"secret"), std::wstring::npos);
 }
@@ -228,14 +227,14 @@ TEST_F(RecorderTest, OtherViewersStopNothing) {
       ::ChangeClipboardChain(w.get(), next);
       stage = 2;
     });
-    (void)testsupport::PumpUntil([&] { return stage == 1; });
+    (void)PumpUntil([&] { return stage == 1; });
     Open();  // in front of the hung viewer
     EXPECT_TRUE(testsupport::Copy({Text(L"not frozen")}));
     // A window that waited on the viewer would not record this in time.
-    EXPECT_TRUE(testsupport::PumpUntil([&] { return form_->ListView1.Contains(L"not frozen"); }));
+    EXPECT_TRUE(PumpUntil([&] { return form_->ListView1.Contains(L"not frozen"); }));
     Close();
     ::SetEvent(release.get());
-    (void)testsupport::PumpUntil([&] { return stage == 2; }, 60000);  // leaving sends to this thread
+    (void)PumpUntil([&] { return stage == 2; }, 60000);  // leaving sends to this thread
     hung.join();
   }
   HWND dead = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);

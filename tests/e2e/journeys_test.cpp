@@ -10,26 +10,21 @@
 #include "history/files_codec.h"
 #include "history/journal.h"
 #include "history/journal_codec.h"
-#include "history/settings.h"
 #include "pellucidor_driver.h"
 #include "win/system_program.h"
 
 namespace {
 
+using namespace testsupport;
+
 using e2e::Pellucidor;
 
-class Journey : public testing::Test {
+class Journey : public FormTest {
  protected:
   void SetUp() override {
-    ::RegDeleteTreeW(HKEY_CURRENT_USER,
-                     app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection).c_str());
-    ::DeleteFileW(app::Journal().path().c_str());
+    FormTest::SetUp();
+    ::DeleteFileW(app::Journal().path().c_str());  // the program's own
   }
-  static std::wstring Stored() {
-    return app::GetSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"");
-  }
-  static void Copy(std::wstring_view text) { ASSERT_TRUE(testsupport::Copy({testsupport::Text(text)})); }
-  testsupport::TempFolder folder_;
 };
 
 // Killed at random moments while copies come (and once with its journal's last record torn, as a
@@ -47,21 +42,20 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
     // Killed once a random number of this burst's copies is listed, or when the burst is over.
     const size_t killAt = p.Count() + std::uniform_int_distribution<size_t>(1, 60)(gen);
     std::atomic<bool> copied{false};
-    std::thread copier([&] { copied = testsupport::RunBurst({300, 2, 300u * round + 1}) || true; });
-    (void)testsupport::PumpUntil([&] { return p.Count() >= killAt || copied; }, 120000);
+    std::thread copier([&] { copied = RunBurst({300, 2, 300u * round + 1}) || true; });
+    (void)PumpUntil([&] { return p.Count() >= killAt || copied; }, 120000);
     p.Kill();
     copier.join();
     if (round == 0) {
       const std::string torn = app::JournalRecord(app::JournalOp::Add, 1, L"torn").substr(0, 9);
-      ASSERT_TRUE(testsupport::WriteBytes(app::Journal().path(),
-                                          testsupport::ReadBytes(app::Journal().path()) + torn));
+      ASSERT_TRUE(WriteBytes(app::Journal().path(), ReadBytes(app::Journal().path()) + torn));
     }
   }
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
   EXPECT_EQ(p.Close(), 0u);  // stores the list as it was brought back
   std::multiset<std::wstring> listed;
-  for (const std::wstring& t : app::DecodeFiles(Stored())) listed.insert(t);
+  for (const std::wstring& t : app::DecodeFiles(Stored(L"Files"))) listed.insert(t);
   const std::wstring added = L" was added to clipboard entries at ";
   size_t logged = 0;
   for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
@@ -77,8 +71,8 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
 // A notepad.exe beside the program is never started (this one is Pellucidor itself, which would
 // open no log): the system's Notepad opens the log.
 TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram) {
-  ASSERT_TRUE(::CopyFileW(testsupport::PellucidorExe().c_str(), folder_.File(L"notepad.exe").c_str(), FALSE));
-  ASSERT_TRUE(testsupport::WriteBytes(folder_.File(L"backups.log"), "logged\r\n"));
+  ASSERT_TRUE(::CopyFileW(PellucidorExe().c_str(), folder_.File(L"notepad.exe").c_str(), FALSE));
+  ASSERT_TRUE(WriteBytes(folder_.File(L"backups.log"), "logged\r\n"));
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
   ::SendMessageW(::GetDlgItem(p.hwnd(), 103), BM_CLICK, 0, 0);  // View Save Log
@@ -88,8 +82,7 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
     ::GetWindowTextW(notepad = ::FindWindowW(L"Notepad", nullptr), title, 256);
     return std::wstring(_wcslwr(title));
   };
-  ASSERT_TRUE(testsupport::PumpUntil(
-      [&] { return notepadTitle().find(L"backups.log") != std::wstring::npos; }, 30000));
+  ASSERT_TRUE(PumpUntil([&] { return notepadTitle().find(L"backups.log") != std::wstring::npos; }, 30000));
   DWORD pid = 0, n = MAX_PATH;
   ::GetWindowThreadProcessId(notepad, &pid);
   win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
@@ -103,8 +96,8 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
 TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
-  Copy(L"kept");
-  ASSERT_TRUE(testsupport::PumpUntil([&] { return p.Count() == 1; }));
+  ASSERT_TRUE(testsupport::Copy({Text(L"kept")}));
+  ASSERT_TRUE(PumpUntil([&] { return p.Count() == 1; }));
   ASSERT_TRUE(p.MinimiseToTray());
   // Keys that reach the menu before it has the keyboard (a busy machine) are lost: the menu is
   // opened and the keys pressed again until the item has acted, a few times at most.
@@ -112,15 +105,15 @@ TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
     for (int attempt = 0; attempt < 4 && !done(); ++attempt) {
       HWND menu = e2e::FindProcessWindow(p.pid(), L"#32768");
       if (!menu || !::IsWindowVisible(menu)) menu = p.OpenTrayMenu();
-      if (menu) testsupport::Xdotool(menu, std::string("key ") + keys);
-      if (testsupport::PumpUntil(done)) return true;
+      if (menu) Xdotool(menu, std::string("key ") + keys);
+      if (PumpUntil(done)) return true;
     }
     return done();
   };
   EXPECT_TRUE(choose("Down Return", [&] { return ::IsWindowVisible(p.hwnd()) != FALSE; }));
   EXPECT_TRUE(choose("Up Return", [&] { return !p.Running(); }));
   EXPECT_EQ(p.Close(), 0u);
-  EXPECT_EQ(Stored(), L"kept;");
+  EXPECT_EQ(Stored(L"Files"), L"kept;");
 }
 
 TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
@@ -132,7 +125,7 @@ TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
   ASSERT_TRUE(first.MinimiseToTray());
   Pellucidor second(folder_.path());
   EXPECT_FALSE(second.Start()) << "the second copy opens no window of its own";
-  EXPECT_TRUE(testsupport::PumpUntil([&] { return ::IsWindowVisible(first.hwnd()) != FALSE; }));
+  EXPECT_TRUE(PumpUntil([&] { return ::IsWindowVisible(first.hwnd()) != FALSE; }));
   EXPECT_TRUE(first.Running());
 }
 

@@ -69,9 +69,8 @@ bool RunBurst(const Burst& b) {
   for (unsigned i = b.first; i < b.first + b.count; ++i) {
     const bool secret = b.everyOtherPrivate && (i - b.first) % 2 == 1;
     const std::wstring text = (secret ? L"secret " : L"burst ") + std::to_wstring(i);
-    std::vector<Item> items = {Text(text)};
-    if (secret) items.push_back({L"Clipboard Viewer Ignore", std::string(1, '\0')});
-    if (!Copy(items)) return false;
+    if (!Copy({Text(text), secret ? Item{L"Clipboard Viewer Ignore", std::string(1, '\0')} : Text(text)}))
+      return false;
     if (b.spacingMs) ::Sleep(b.spacingMs);
   }
   return true;
@@ -89,13 +88,12 @@ TempFolder::TempFolder(const std::wstring& base) {
 }
 
 std::optional<std::wstring> SmallDisk() {
-  const char* unix = std::getenv("PELLUCIDOR_SMALL_DISK");
-  if (!unix || !*unix) return std::nullopt;
-  std::wstring path = L"Z:" + win::BytesToWide(unix, CP_UTF8);  // Wine's drive for the Unix root
-  std::replace(path.begin(), path.end(), L'/', L'\\');
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::nullopt;
-  return path;
+  const char* unix = std::getenv("PELLUCIDOR_SMALL_DISK");  // Wine's drive Z: is the Unix root
+  const auto path =
+      std::filesystem::path(L"Z:" + win::BytesToWide(unix ? unix : "", CP_UTF8)).make_preferred();
+  std::error_code error;
+  return unix && *unix && std::filesystem::is_directory(path, error) ? std::optional(path.wstring())
+                                                                     : std::nullopt;
 }
 
 DiskFiller::DiskFiller(const std::wstring& folder) : path_(folder + L"\\filler.bin") {
