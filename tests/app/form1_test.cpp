@@ -29,14 +29,7 @@ class Form1Test : public FormTest {
       ASSERT_TRUE(WriteBytes(Journal() + L".next", next));
     }
   }
-  std::wstring RunValue() const {
-    wchar_t data[512] = {};
-    DWORD size = sizeof(data);
-    const std::wstring name = startup::FileNameOf(win::ExecutablePath());
-    return ::RegGetValueW(HKEY_CURRENT_USER, kScratchRun, name.c_str(), RRF_RT_REG_SZ, nullptr, data, &size)
-               ? L"<absent>"
-               : data;
-  }
+  static std::wstring RunValue() { return RegText(kScratchRun, startup::FileNameOf(win::ExecutablePath())); }
 };
 
 // Start reads the switches and empties the clipboard, changing nothing else; the start-up box

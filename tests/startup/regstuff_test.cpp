@@ -4,22 +4,16 @@
 #include "startup/mstartup.h"
 #include "startup/regstuff.h"
 #include "startup/run_value.h"
+#include "support/test_support.h"
 #include "win/module.h"
 
 namespace {
 
+using testsupport::RegText;
+
 constexpr wchar_t kScratch[] = L"Software\\PellucidorTests\\Registry";
 constexpr wchar_t kMachineRun[] = L"Software\\PellucidorTests\\MachineRun\\";
 constexpr wchar_t kUserRun[] = L"Software\\PellucidorTests\\UserRun";
-
-std::wstring Value(const std::wstring& key, const std::wstring& name, DWORD* bytes = nullptr) {
-  wchar_t data[256] = {};
-  DWORD size = sizeof(data);
-  const bool found = !::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), RRF_RT_ANY | RRF_NOEXPAND,
-                                     nullptr, data, &size);
-  if (bytes) *bytes = size;
-  return found ? data : L"<absent>";
-}
 
 bool KeyExists(const std::wstring& key) {
   HKEY k = nullptr;
@@ -40,7 +34,7 @@ TEST_F(RegistryTest, TextValuesAreWrittenWholeAndMissingKeysNeverCreated) {
   for (const std::wstring text : {L"", L"abc", L"\u65E5\u672C caf\u00E9"}) {
     ASSERT_TRUE(RegStuff::SetRegValue(HKEY_CURRENT_USER, kScratch, L"v", text, REG_SZ));
     DWORD bytes = 0;
-    EXPECT_EQ(Value(kScratch, L"v", &bytes), text);
+    EXPECT_EQ(RegText(kScratch, L"v", &bytes), text);
     EXPECT_EQ(bytes, (text.size() + 1) * sizeof(wchar_t)) << "with its NUL";
   }
   const std::wstring missing = std::wstring(kScratch) + L"\\Missing";
@@ -65,18 +59,18 @@ TEST_F(RegistryTest, TheEntryGoesWhereItCanAndRemovalClearsBoth) {
   const std::wstring data = startup::RunValueData(win::ProgramFolder(), name);
   mStartUp::AddToStartup(keys);
   EXPECT_FALSE(KeyExists(kMachineRun));
-  EXPECT_EQ(Value(kUserRun, name), data);
+  EXPECT_EQ(RegText(kUserRun, name), data);
   ::RegSetKeyValueW(HKEY_CURRENT_USER, kMachineRun, L"", REG_SZ, L"", 2);
   mStartUp::RemoveFromStartup(keys);
-  EXPECT_EQ(Value(kUserRun, name), L"<absent>");
+  EXPECT_EQ(RegText(kUserRun, name), L"<absent>");
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kUserRun);
   mStartUp::AddToStartup(keys);
   mStartUp::AddToStartup(keys);
-  EXPECT_EQ(Value(kMachineRun, name), data);
+  EXPECT_EQ(RegText(kMachineRun, name), data);
   EXPECT_FALSE(KeyExists(kUserRun)) << "the per-user key is only for when the machine-wide one is closed";
   RegStuff::SetRegValue(HKEY_CURRENT_USER, kUserRun, name, std::wstring(L"old"), REG_SZ);
   mStartUp::RemoveFromStartup(keys);
-  EXPECT_EQ(Value(kMachineRun, name) + Value(kUserRun, name), L"<absent><absent>");
+  EXPECT_EQ(RegText(kMachineRun, name) + RegText(kUserRun, name), L"<absent><absent>");
 }
 
 }  // namespace

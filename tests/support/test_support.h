@@ -112,6 +112,15 @@ inline bool WriteBytes(const std::wstring& path, std::string_view bytes) {
   std::ofstream f(std::filesystem::path(path), std::ios::binary | std::ios::trunc);
   return f.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
 }
+// A registry value's text under HKEY_CURRENT_USER, "<absent>" where there is none; bytes: its size.
+inline std::wstring RegText(const std::wstring& key, const std::wstring& name, DWORD* bytes = nullptr) {
+  wchar_t data[512] = {};
+  DWORD size = sizeof(data);
+  const LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(),
+                                        RRF_RT_ANY | RRF_NOEXPAND, nullptr, data, &size);
+  if (bytes) *bytes = size;
+  return status ? L"<absent>" : data;
+}
 // The lines of a log file (its UTF-8 mark left out), split at CR LF.
 std::vector<std::string> LogLines(const std::wstring& path);
 inline std::string Utf8(std::wstring_view text) {
