@@ -42,6 +42,9 @@ TEST_F(Form1Test, SwitchesAreReadWithoutSideEffectsAndTheStartupBoxStoresThem) {
   EXPECT_EQ(std::tuple(app::Form1::Value(f.Check4), app::Form1::Value(f.Check8), Stored(L"Minimized")),
             std::tuple(1, 0, L"on"));
   EXPECT_TRUE(::IsWindowVisible(f.hwnd()));
+  wchar_t name[32] = {};
+  ::GetWindowTextW(f.ListView1.hwnd(), name, 32);
+  EXPECT_STREQ(name, L"Saved Clipboard Entries") << "the list's name, for screen readers";
   EXPECT_FALSE(::IsClipboardFormatAvailable(CF_UNICODETEXT));
   Copy(L"marker");
   EXPECT_EQ(Rows(), Texts{L"marker"}) << "what was there before is not recorded";

@@ -67,11 +67,6 @@ class Pellucidor {
   HWND List() const { return ::GetDlgItem(hwnd_, 101); }
   DWORD pid() const { return pid_; }
   size_t Count() const { return static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
-  // Minimises the window, as the user does to hide it in the tray; true once it is hidden.
-  bool MinimiseToTray() const {
-    ::ShowWindow(hwnd_, SW_MINIMIZE);
-    return testsupport::PumpUntil([&] { return !::IsWindowVisible(hwnd_); });
-  }
   // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
   HWND OpenTrayMenu() const {
     ::PostMessageW(FindProcessWindow(pid_, L"PellucidorTrayControl"), tray::kTrayCallbackMessage, 0,

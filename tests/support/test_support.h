@@ -123,9 +123,6 @@ inline std::wstring RegText(const std::wstring& key, const std::wstring& name, D
 }
 // The lines of a log file (its UTF-8 mark left out), split at CR LF.
 std::vector<std::string> LogLines(const std::wstring& path);
-inline std::string Utf8(std::wstring_view text) {
-  return win::WideToBytes(text, CP_UTF8);
-}
 
 // A fresh main window in the test program, with scratch settings, journal, log folder and Run keys.
 inline const std::wstring kSettingsPath = app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection);
@@ -149,12 +146,10 @@ class FormTest : public testing::Test {
   // The window; its files go to folder (the scratch folder unless given).
   app::Form1& Open(const std::wstring& folder = L"") {
     const std::wstring where = folder.empty() ? folder_.path() : folder;
-    form_ = std::make_unique<app::Form1>(
-        app::Form1Options{[] { return 0.5; },
-                          false,
-                          where + L"\\history.journal",
-                          {HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun},
-                          {where, folder_.File(L"fallback")}});
+    const RegStuff::RunKeys run{HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun};
+    app::Form1Options options{
+        [] { return 0.5; }, false, where + L"\\history.journal", run, {where, folder_.File(L"fallback")}};
+    form_ = std::make_unique<app::Form1>(std::move(options));
     EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
     return *form_;
   }
