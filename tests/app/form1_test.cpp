@@ -1,15 +1,12 @@
 // The main window in the test program: start-up from stored settings, the start-up box, the list,
 // session end, and what a kill leaves behind.
-#include <gtest/gtest.h>
 
 #include <tuple>
 
-#include "clip/save_log.h"
 #include "history/files_codec.h"
 #include "history/journal_codec.h"
 #include "startup/run_value.h"
 #include "support/test_support.h"
-#include "win/module.h"
 
 namespace {
 

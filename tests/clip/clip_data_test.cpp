@@ -1,6 +1,5 @@
 // Readers of raw clipboard blocks (whatever a block claims, nothing past its end is read) and the save
 // log (exact bytes, encodings old and new, the fallback folder).
-#include <gtest/gtest.h>
 
 #include "clip/clip_data.h"
 #include "clip/save_log.h"

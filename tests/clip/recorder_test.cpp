@@ -1,6 +1,5 @@
 // Recording clipboard changes made by other programs: what becomes a row, what reaches the log,
 // and how the window keeps its place in the viewer chain whatever the other viewers do.
-#include <gtest/gtest.h>
 
 #include <shlobj.h>
 
@@ -9,7 +8,6 @@
 #include <thread>
 #include <utility>
 
-#include "clip/clipboard.h"
 #include "clip/save_log.h"
 #include "support/test_support.h"
 

@@ -1,11 +1,9 @@
 // Registry helpers and the start-up entry, always against scratch keys of the test prefix.
-#include <gtest/gtest.h>
 
 #include "startup/mstartup.h"
 #include "startup/regstuff.h"
 #include "startup/run_value.h"
 #include "support/test_support.h"
-#include "win/module.h"
 
 namespace {
 

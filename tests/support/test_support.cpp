@@ -1,9 +1,7 @@
 #include "support/test_support.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <cwctype>
 
 namespace testsupport {
