@@ -19,10 +19,7 @@ bool KeyExists(const std::wstring& key) {
   return true;
 }
 
-class RegistryTest : public testing::Test {
- protected:
-  void SetUp() override { ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests"); }
-};
+using RegistryTest = testsupport::FormTest;  // for its scratch keys
 
 TEST(RunValue, PathsAreJoinedOnceAndQuotedWhenTheyHoldSpaces) {
   EXPECT_EQ(startup::RunValueData(L"C:\\", L"Pellucidor.exe"), L"C:\\Pellucidor.exe");

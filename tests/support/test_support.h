@@ -131,6 +131,8 @@ inline constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
 class FormTest : public testing::Test {
  protected:
   void SetUp() override {
+    const INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests");
     ::RegSetKeyValueW(HKEY_CURRENT_USER, kScratchRun, L"", REG_SZ, L"", 2);
