@@ -86,13 +86,7 @@ class Pellucidor {
 
 using namespace testsupport;
 
-class Journey : public FormTest {
- protected:
-  void SetUp() override {
-    FormTest::SetUp();
-    ::DeleteFileW(app::Journal().path().c_str());  // the program's own
-  }
-};
+using Journey = FormTest;  // for its scratch folder and settings
 
 // Killed at random moments while copies come (and once with its journal's last record torn, as a
 // crash in the middle of writing it leaves it), the program comes back every time with every entry

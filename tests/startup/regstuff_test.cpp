@@ -12,13 +12,10 @@ using testsupport::RegText;
 constexpr wchar_t kMachineRun[] = L"Software\\PellucidorTests\\MachineRun\\";
 constexpr wchar_t kUserRun[] = L"Software\\PellucidorTests\\UserRun";
 
-bool KeyExists(const std::wstring& key) {
-  HKEY k = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-  ::RegCloseKey(k);
-  return true;
+// Whether a key exists; it does not afterwards.
+bool KeyExisted(const wchar_t* key) {
+  return ::RegDeleteKeyW(HKEY_CURRENT_USER, key) == ERROR_SUCCESS;
 }
-
 using RegistryTest = testsupport::FormTest;  // for its scratch keys
 
 TEST(RunValue, PathsAreJoinedOnceAndQuotedWhenTheyHoldSpaces) {
@@ -37,7 +34,7 @@ TEST_F(RegistryTest, TheEntryGoesWhereItCanAndRemovalClearsBoth) {
   const std::wstring data = startup::RunValueData(win::ProgramFolder(), name);
   ::RegSetKeyValueW(HKEY_CURRENT_USER, kUserRun, L"", REG_SZ, L"", 2);
   mStartUp::AddToStartup(keys);
-  EXPECT_FALSE(KeyExists(kMachineRun));
+  EXPECT_FALSE(KeyExisted(kMachineRun));
   EXPECT_EQ(RegText(kUserRun, name), data);
   ::RegSetKeyValueW(HKEY_CURRENT_USER, kMachineRun, L"", REG_SZ, L"", 2);
   mStartUp::RemoveFromStartup(keys);
@@ -49,7 +46,7 @@ TEST_F(RegistryTest, TheEntryGoesWhereItCanAndRemovalClearsBoth) {
   EXPECT_EQ(RegText(kMachineRun, name, &bytes), data);
   EXPECT_EQ(bytes, (data.size() + 1) * sizeof(wchar_t)) << "with its NUL";
   mStartUp::RemoveFromStartup(keys);
-  EXPECT_FALSE(KeyExists(kUserRun));
+  EXPECT_FALSE(KeyExisted(kUserRun));
   ::RegSetKeyValueW(HKEY_CURRENT_USER, kUserRun, name.c_str(), REG_SZ, L"old", 8);
   mStartUp::AddToStartup(keys);
   mStartUp::RemoveFromStartup(keys);

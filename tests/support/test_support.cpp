@@ -94,13 +94,15 @@ std::optional<std::wstring> SmallDisk() {
                                                                      : std::nullopt;
 }
 
-DiskFiller::DiskFiller(const std::wstring& folder) : path_(folder + L"\\filler.bin") {
-  win::UniqueFile f(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+std::wstring FillDisk(const std::wstring& folder) {
+  const std::wstring path = folder + L"\\filler.bin";
+  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   const std::string chunk(64 * 1024, 'f');
   for (DWORD size = static_cast<DWORD>(chunk.size()), wrote = 0; f && size > 0; size /= 2) {
     while (::WriteFile(f.get(), chunk.data(), size, &wrote, nullptr) && wrote == size) {
     }
   }
+  return path;
 }
 
 std::vector<std::string> LogLines(const std::wstring& path) {

@@ -92,17 +92,8 @@ class TempFolder {
 
 // The 8 MB folder that `make test` mounts for the full-disk cases; nullopt where it could not.
 std::optional<std::wstring> SmallDisk();
-// Fills the disk that holds a folder to the last byte while it lives.
-class DiskFiller {
- public:
-  explicit DiskFiller(const std::wstring& folder);
-  ~DiskFiller() { ::DeleteFileW(path_.c_str()); }
-  DiskFiller(const DiskFiller&) = delete;
-  DiskFiller& operator=(const DiskFiller&) = delete;
-
- private:
-  std::wstring path_;
-};
+// Fills the disk that holds a folder to the last byte; returns the file that does it.
+std::wstring FillDisk(const std::wstring& folder);
 
 inline std::string ReadBytes(const std::wstring& path) {
   std::ifstream f(std::filesystem::path(path), std::ios::binary);
@@ -135,6 +126,7 @@ class FormTest : public testing::Test {
     ::InitCommonControlsEx(&controls);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests");
+    ::DeleteFileW(app::Journal().path().c_str());  // the program's own, for the journeys
     ::RegSetKeyValueW(HKEY_CURRENT_USER, kScratchRun, L"", REG_SZ, L"", 2);
   }
   void TearDown() override { form_.reset(); }
