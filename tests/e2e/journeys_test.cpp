@@ -34,8 +34,6 @@ class Pellucidor {
   ~Pellucidor() {
     if (Running() && Close() == STILL_ACTIVE) Kill();
   }
-  Pellucidor(const Pellucidor&) = delete;
-  Pellucidor& operator=(const Pellucidor&) = delete;
 
   // Started, with its window ready: start-up ends with joining the viewer chain, then the window
   // takes messages.
@@ -64,9 +62,8 @@ class Pellucidor {
   }
   bool Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
   HWND hwnd() const { return hwnd_; }
-  HWND List() const { return ::GetDlgItem(hwnd_, 101); }
   DWORD pid() const { return pid_; }
-  size_t Count() const { return static_cast<size_t>(::SendMessageW(List(), LVM_GETITEMCOUNT, 0, 0)); }
+  size_t Count() const { return ::SendMessageW(::GetDlgItem(hwnd_, 101), LVM_GETITEMCOUNT, 0, 0); }
   // Releases the right button on the tray icon, as the shell reports it; the menu it opens, or null.
   HWND OpenTrayMenu() const {
     ::PostMessageW(FindProcessWindow(pid_, L"PellucidorTrayControl"), tray::kTrayCallbackMessage, 0,
@@ -103,7 +100,7 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
     // Killed once a random number of this burst's copies is listed, or when the burst is over.
     const size_t killAt = p.Count() + std::uniform_int_distribution<size_t>(1, 60)(gen);
     std::atomic<bool> copied{false};
-    std::thread copier([&] { copied = RunBurst({300, 2, 300u * round + 1}) || true; });
+    std::thread copier([&] { copied = RunBurst(300, 2, 300u * round + 1) || true; });
     (void)PumpUntil([&] { return p.Count() >= killAt || copied; }, 120000);
     p.Kill();
     copier.join();
@@ -118,15 +115,13 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
   std::multiset<std::wstring> listed;
   for (const std::wstring& t : app::DecodeFiles(Stored(L"Files"))) listed.insert(t);
   const std::wstring added = L" was added to clipboard entries at ";
-  size_t logged = 0;
   for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
     const std::wstring text = win::BytesToWide(line, CP_UTF8);
     const size_t at = text.find(added);
     if (at == text.npos) continue;
-    ++logged;
     EXPECT_EQ(listed.count(text.substr(0, at)), 1u) << text.substr(0, at) << " logged, not listed once";
   }
-  std::printf("%zu entries logged through %d kills, %zu listed\n", logged, kills, listed.size());
+  EXPECT_FALSE(listed.empty());
 }
 
 // A notepad.exe beside the program is never started (this one is Pellucidor itself, which would

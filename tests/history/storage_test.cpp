@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 
 #include "history/files_codec.h"
 #include "history/journal_codec.h"
@@ -10,16 +11,8 @@
 
 namespace {
 
-using app::DecodeFiles;
-using app::EncodeFiles;
-using app::JournalEntry;
-using app::JournalOp;
+using namespace app;
 using Rows = std::vector<std::wstring>;
-
-std::wstring Encode(const Rows& rows) {
-  std::vector<std::wstring_view> views(rows.begin(), rows.end());
-  return EncodeFiles(views);
-}
 
 TEST(FilesCodec, PlainValuesReadAsBefore) {
   const struct {
@@ -49,7 +42,7 @@ TEST(FilesCodec, RandomListsComeBackIdentical) {
       const int n = length(gen);
       for (int i = 0; i < n; ++i) r += alphabet[pick(gen)];
     }
-    ASSERT_EQ(DecodeFiles(Encode(rows)), rows) << "round " << round;
+    ASSERT_EQ(DecodeFiles(EncodeFiles({rows.begin(), rows.end()})), rows) << "round " << round;
   }
 }
 
@@ -59,21 +52,19 @@ TEST(JournalCodec, RecordsReadBackUntilOneIsCutShort) {
                                              {JournalOp::Add, 3, L"caf\u00E9;\x1F\r\n"},
                                              {JournalOp::Remove, 2, L""},
                                              {JournalOp::Clear, 0, L""}};
-  std::string bytes = app::JournalHeader(42);
-  for (const auto& e : entries) bytes += app::JournalRecord(e.op, e.position, e.text);
-  app::ParsedJournal j = app::ParseJournal(bytes);
-  ASSERT_TRUE(j.valid);
-  EXPECT_EQ(j.baseHash, 42u);
-  EXPECT_EQ(j.entries, entries);
-  const std::string record = app::JournalRecord(JournalOp::Add, 9, L"torn");
+  std::string bytes = JournalHeader(42);
+  for (const auto& e : entries) bytes += JournalRecord(e.op, e.position, e.text);
+  const ParsedJournal j = ParseJournal(bytes);
+  EXPECT_EQ(std::tuple(j.valid, j.baseHash, j.entries), std::tuple(true, 42u, entries));
+  const std::string record = JournalRecord(JournalOp::Add, 9, L"torn");
   for (size_t cut = 1; cut < record.size(); ++cut)
-    EXPECT_EQ(app::ParseJournal(bytes + record.substr(0, cut)).entries, entries) << "cut after " << cut;
-  EXPECT_FALSE(app::ParseJournal("not a journal").valid);
+    EXPECT_EQ(ParseJournal(bytes + record.substr(0, cut)).entries, entries) << "cut after " << cut;
+  EXPECT_FALSE(ParseJournal("not a journal").valid);
 }
 
 // Restored lists may hold the same text twice; removing the first copy must not lose the second.
 TEST(RowStore, DuplicateRowsStayIndexedUntilTheLastGoes) {
-  app::RowStore s;
+  RowStore s;
   for (const wchar_t* text : {L"same", L"other", L"same"}) s.Add(text);
   s.Remove(0);
   s.Add(L"filler that moves memory around");

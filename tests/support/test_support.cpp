@@ -41,8 +41,7 @@ bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* p
 bool Copy(const std::vector<Item>& items, DWORD holdMs) {
   {
     std::optional<clip::ClipboardSession> open;
-    for (int attempt = 0; attempt < 20 && !open.emplace().IsOpen(); ++attempt) {
-    }
+    for (int attempt = 0; attempt < 20 && !open.emplace().IsOpen(); ++attempt) ::Sleep(1);
     if (!open->IsOpen() || !::EmptyClipboard()) return false;
     for (const Item& item : items) {
       if (item.format == L"bitmap") {
@@ -63,28 +62,26 @@ bool Copy(const std::vector<Item>& items, DWORD holdMs) {
   return true;
 }
 
-bool RunBurst(const Burst& b) {
-  for (unsigned i = b.first; i < b.first + b.count; ++i) {
-    const bool secret = b.everyOtherPrivate && (i - b.first) % 2 == 1;
+bool RunBurst(unsigned count, unsigned spacingMs, unsigned first, bool everyOtherPrivate) {
+  for (unsigned i = first; i < first + count; ++i) {
+    const bool secret = everyOtherPrivate && (i - first) % 2 == 1;
     const std::wstring text = (secret ? L"secret " : L"burst ") + std::to_wstring(i);
     if (!Copy({Text(text), secret ? Item{L"Clipboard Viewer Ignore", std::string(1, '\0')} : Text(text)}))
       return false;
-    if (b.spacingMs) ::Sleep(b.spacingMs);
+    if (spacingMs) ::Sleep(spacingMs);
   }
   return true;
 }
 
 TempFolder::TempFolder(const std::wstring& base) {
   static int counter = 0;
-  const std::filesystem::path root =
-      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  const auto root = base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  path_ = (root / (L"pt" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter)))
+              .wstring();
   std::error_code error;
-  do {
-    path_ = (root / (L"pt" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter)))
-                .wstring();
-  } while (!std::filesystem::create_directory(path_, error) && !error);
+  std::filesystem::remove_all(path_, error);  // left by an earlier run of the same number
+  std::filesystem::create_directories(path_, error);
 }
-
 std::optional<std::wstring> SmallDisk() {
   const char* unix = std::getenv("PELLUCIDOR_SMALL_DISK");  // Wine's drive Z: is the Unix root
   const auto path =

@@ -51,11 +51,7 @@ inline Item Text(std::wstring_view text) {
 bool Copy(const std::vector<Item>& items, DWORD holdMs = 0);
 // Texts "burst <first>".. one change each, spacingMs apart; with everyOtherPrivate every second one
 // is "secret <n>", marked for monitors to pass over.
-struct Burst {
-  unsigned count = 0, spacingMs = 0, first = 1;
-  bool everyOtherPrivate = false;
-};
-bool RunBurst(const Burst& burst);
+bool RunBurst(unsigned count, unsigned spacingMs, unsigned first, bool everyOtherPrivate = false);
 inline std::wstring ClipboardText() {
   return clip::GetText().value_or(L"<none>");
 }
@@ -129,7 +125,6 @@ class FormTest : public testing::Test {
     ::DeleteFileW(app::Journal().path().c_str());  // the program's own, for the journeys
     ::RegSetKeyValueW(HKEY_CURRENT_USER, kScratchRun, L"", REG_SZ, L"", 2);
   }
-  void TearDown() override { form_.reset(); }
 
   static void Store(const wchar_t* key, const std::wstring& value) {
     ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, key, value));
