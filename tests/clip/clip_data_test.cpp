@@ -9,8 +9,6 @@ namespace {
 
 using namespace testsupport;
 
-using Names = std::vector<std::wstring>;
-
 // A file list's header (offset of the names, and whether they are wide) and the names' bytes.
 std::string DropBlock(char offset, bool wide, std::wstring_view names) {
   std::string block =
@@ -31,18 +29,18 @@ TEST(ClipData, TextStopsAtNulOrAtTheEndOfTheBlock) {
 TEST(ClipData, FileListsAreReadWithinTheirBlock) {
   const struct {
     std::string block;
-    std::optional<Names> names;
+    std::optional<Texts> names;
   } cases[] = {
       {DropBlock(20, true, std::wstring(L"C:\\a.txt\0D:\\\u00E9\u65E5.doc\0\0", 24)),
-       Names{L"C:\\a.txt", L"D:\\\u00E9\u65E5.doc"}},
+       Texts{L"C:\\a.txt", L"D:\\\u00E9\u65E5.doc"}},
       {DropBlock(20, false, std::wstring(L"C:\\x\0C:\\y\0\0", 11)),
-       Names{L"C:\\x", L"C:\\y"}},  // 8-bit names
-      {DropBlock(20, true, std::wstring(2, L'\0')), Names{}},
-      {DropBlock(20, true, std::wstring(L"C:\\ok\0C:\\cut", 12)), Names{L"C:\\ok"}},  // runs into the end
+       Texts{L"C:\\x", L"C:\\y"}},  // 8-bit names
+      {DropBlock(20, true, std::wstring(2, L'\0')), Texts{}},
+      {DropBlock(20, true, std::wstring(L"C:\\ok\0C:\\cut", 12)), Texts{L"C:\\ok"}},  // runs into the end
       {DropBlock(120, true, L"C:\\a"), std::nullopt},                                 // offset past the end
       {DropBlock(8, true, L"C:\\a"), std::nullopt},  // offset inside the header
       {std::string(12, '\0'), std::nullopt},         // header cut short
-      {DropBlock(20, true, L""), Names{}}};
+      {DropBlock(20, true, L""), Texts{}}};
   for (const auto& c : cases) {
     // A copy of exactly the block's size, so that a read past it is a read past the allocation.
     const std::vector<char> exact(c.block.begin(), c.block.end());

@@ -133,19 +133,19 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
   ASSERT_TRUE(p.Start());
   ::SendMessageW(::GetDlgItem(p.hwnd(), 103), BM_CLICK, 0, 0);  // View Save Log
   HWND notepad = nullptr;
-  const auto notepadTitle = [&] {
-    wchar_t title[256] = {};
-    ::GetWindowTextW(notepad = ::FindWindowW(L"Notepad", nullptr), title, 256);
-    return std::wstring(_wcslwr(title));
-  };
-  ASSERT_TRUE(PumpUntil([&] { return notepadTitle().find(L"backups.log") != std::wstring::npos; }, 30000));
+  wchar_t text[MAX_PATH] = {};  // its title, then its program's path
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        return ::GetWindowTextW(notepad = ::FindWindowW(L"Notepad", nullptr), text, MAX_PATH) &&
+               std::wcsstr(_wcslwr(text), L"backups.log");
+      },
+      30000));
   DWORD pid = 0, n = MAX_PATH;
   ::GetWindowThreadProcessId(notepad, &pid);
   win::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
-  wchar_t image[MAX_PATH] = {};
-  ::QueryFullProcessImageNameW(process.get(), 0, image, &n);
+  ::QueryFullProcessImageNameW(process.get(), 0, text, &n);
   ::TerminateProcess(process.get(), 0);
-  EXPECT_EQ(_wcsicmp(image, win::SystemProgramPath(L"notepad.exe").c_str()), 0) << image;
+  EXPECT_EQ(_wcsicmp(text, win::SystemProgramPath(L"notepad.exe").c_str()), 0) << text;
 }
 
 // The tray icon's menu: its first item shows the window, its last ends the program as closing does.

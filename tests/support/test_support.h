@@ -26,6 +26,8 @@
 
 namespace testsupport {
 
+using Texts = std::vector<std::wstring>;
+
 // The built Pellucidor.exe, beside the test programs' folder.
 inline std::wstring PellucidorExe() {
   return win::ProgramFolder() + L"\\..\\Pellucidor.exe";
@@ -56,14 +58,11 @@ inline std::wstring ClipboardText() {
   return clip::GetText().value_or(L"<none>");
 }
 
-// Dispatches this thread's waiting messages, or waits for the condition while dispatching them.
-inline void Pump() {
-  win::DoEvents();
-}
+// Waits for the condition while dispatching this thread's messages.
 inline bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
   for (const DWORD end = ::GetTickCount() + timeoutMs;;
        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT)) {
-    Pump();
+    win::DoEvents();
     if (done()) return true;
     if (static_cast<int>(end - ::GetTickCount()) <= 0) return false;
   }
