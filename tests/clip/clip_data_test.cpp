@@ -11,10 +11,8 @@ using namespace testsupport;
 
 // A file list's header (offset of the names, and whether they are wide) and the names' bytes.
 std::string DropBlock(char offset, bool wide, std::wstring_view names) {
-  std::string block =
-      std::string(1, offset) + std::string(15, '\0') + (wide ? '\1' : '\0') + std::string(3, '\0');
-  return block + (wide ? std::string(reinterpret_cast<const char*>(names.data()), names.size() * 2)
-                       : std::string(names.begin(), names.end()));
+  return std::string(1, offset) + std::string(15, '\0') + (wide ? '\1' : '\0') + std::string(3, '\0') +
+         (wide ? Bytes(names) : std::string(names.begin(), names.end()));
 }
 
 TEST(ClipData, TextStopsAtNulOrAtTheEndOfTheBlock) {

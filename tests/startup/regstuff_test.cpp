@@ -16,20 +16,20 @@ using RegistryTest = testsupport::FormTest;  // for its scratch keys
 
 TEST(RunValue, PathsAreJoinedOnceAndQuotedWhenTheyHoldSpaces) {
   EXPECT_EQ(startup::RunValueData(L"C:\\", L"Pellucidor.exe"), L"C:\\Pellucidor.exe");
+  EXPECT_EQ(startup::FileNameOf(L"C:\\a b\\P.exe"), L"P.exe");
   EXPECT_EQ(startup::RunValueData(L"C:\\Tools", L"Pellucidor.exe"), L"C:\\Tools\\Pellucidor.exe");
   EXPECT_EQ(startup::RunValueData(L"C:\\Program Files\\Kestrelay", L"P.exe"),
             L"\"C:\\Program Files\\Kestrelay\\P.exe\"");
 }
 
 // The entry goes to the machine-wide key when it is open, else to the user's, whole with its NUL;
-// removal clears both places, and neither adding nor removing creates a key.
+// removal clears both places and creates no key.
 TEST_F(RegistryTest, TheEntryGoesWhereItCanAndRemovalClearsBoth) {
   const RegStuff::RunKeys keys{HKEY_CURRENT_USER, kMachineRun, HKEY_CURRENT_USER, kUserRun};
   // Whether a key exists; it does not afterwards.
   const auto KeyExisted = [](const wchar_t* key) { return !::RegDeleteKeyW(HKEY_CURRENT_USER, key); };
   const std::wstring name = startup::FileNameOf(win::ExecutablePath());
   const std::wstring data = startup::RunValueData(win::ProgramFolder(), name);
-  ::RegSetKeyValueW(HKEY_CURRENT_USER, kUserRun, L"", REG_SZ, L"", 2);
   mStartUp::AddToStartup(keys);
   EXPECT_FALSE(KeyExisted(kMachineRun));
   EXPECT_EQ(RegText(kUserRun, name), data);

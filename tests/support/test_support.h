@@ -101,9 +101,13 @@ inline bool WriteBytes(const std::wstring& path, std::string_view bytes) {
 // A registry value's text under HKEY_CURRENT_USER, "<absent>" where there is none; bytes: its size.
 inline std::wstring RegText(const std::wstring& key, const std::wstring& name, DWORD* bytes = nullptr) {
   wchar_t data[512] = {};
-  DWORD size = sizeof(data);
-  const LSTATUS status = ::RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(),
-                                        RRF_RT_ANY | RRF_NOEXPAND, nullptr, data, &size);
+  DWORD size = sizeof(data);  // as stored: RegGetValueW would add a missing NUL
+  HKEY raw = nullptr;
+  LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &raw);
+  const win::UniqueHkey k(raw);
+  if (!status)
+    status =
+        ::RegQueryValueExW(k.get(), name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
   if (bytes) *bytes = size;
   return status ? L"<absent>" : data;
 }
@@ -142,8 +146,7 @@ class FormTest : public testing::Test {
     return *form_;
   }
   void Close() {
-    if (!form_) return;
-    ::SendMessageW(form_->hwnd(), WM_CLOSE, 0, 0);
+    if (form_) ::SendMessageW(form_->hwnd(), WM_CLOSE, 0, 0);
     form_.reset();
   }
   std::vector<std::wstring> Rows() const {
@@ -157,7 +160,7 @@ class FormTest : public testing::Test {
   void Copy(const std::vector<Item>& items, DWORD holdMs = 0) {
     const DWORD before = ::GetClipboardSequenceNumber();
     ASSERT_TRUE(testsupport::Copy(items, holdMs));
-    ASSERT_TRUE(PumpUntil([&] { return static_cast<LONG>(mClip::HandledSequence() - before) > 0; }));
+    ASSERT_TRUE(PumpUntil([&] { return static_cast<LONG>(mClip::HandledSequence() - before) > 0; }, 60000));
   }
   void Copy(std::wstring_view text) { Copy({Text(text)}); }
 

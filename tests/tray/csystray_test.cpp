@@ -27,8 +27,8 @@ class TrayTest : public testing::Test {
       });
 };
 
-// The icon is added when a shell takes it, also one that starts later, deleted only once added, and
-// deleted before the window's own procedure is restored; its tip is cut to fit.
+// The icon is added when a shell takes it, also one that starts later, and deleted only once added;
+// the window's own procedure comes back when it is removed; its tip is cut to fit.
 TEST_F(TrayTest, TheIconComesAndGoesWithTheShell) {
   const LONG_PTR original = Procedure();
   shellTakes_ = false;
@@ -73,13 +73,14 @@ TEST_F(TrayTest, MouseNotificationsBecomeEventsAndStillReachThePreviousProcedure
   std::string event;
   tray_->MouseUp = [&](int16_t& b, int32_t&) { event = "up" + std::to_string(b); };
   tray_->MouseDblClick = [&](int16_t& b, int32_t&) {
-    event = b == 1 ? throw std::runtime_error("") : "dbl2";
+    event = "dbl" + std::to_string(b);
+    if (b == 1) throw std::runtime_error("the left one throws");
   };
   tray_->SetInTray(true);
   const std::pair<UINT, const char*> cases[] = {
-      {WM_LBUTTONUP, "up1"},  {WM_RBUTTONUP, "up2"}, {WM_RBUTTONDBLCLK, "dbl2"},
-      {WM_LBUTTONDBLCLK, ""},  // the event throws: nothing thrown leaves, and the message still goes on
-      {WM_MBUTTONDBLCLK, ""}, {0x0400, ""}};
+      {WM_LBUTTONUP, "up1"},      {WM_RBUTTONUP, "up2"}, {WM_RBUTTONDBLCLK, "dbl2"},
+      {WM_LBUTTONDBLCLK, "dbl1"},  // the event throws: nothing thrown leaves, and the message still goes on
+      {WM_MBUTTONDBLCLK, ""},     {0x0400, ""}};
   for (const auto& [mouse, expected] : cases) {
     event.clear();
     EXPECT_EQ(::SendMessageW(tray_->hwnd(), tray::kTrayCallbackMessage, 0, mouse), 42);
