@@ -254,7 +254,12 @@ class Watch {
       : window_(window), memory_(memory), thread_(::CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
   ~Watch() {
     ::InterlockedExchange(&stop_, 1);
-    ::WaitForSingleObject(thread_.get(), INFINITE);
+    // The watcher may be waiting on this very thread's window: answer it until it ends, or both
+    // wait for its minute-long timeout.
+    const HANDLE thread = thread_.get();
+    MSG msg;
+    while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
+      (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
   double longestSilenceMs = 0;
   size_t peakPrivate = 0;
