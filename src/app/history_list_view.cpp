@@ -95,7 +95,8 @@ void HistoryListView::Refresh() {
   if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, style & ~WS_VISIBLE);
   ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()),
                  LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
-  if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, style);
+  // Not the style read before: the control may have shown a scroll bar meanwhile.
+  if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, ::GetWindowLongPtrW(hwnd_, GWL_STYLE) | WS_VISIBLE);
   styleQuiet_ = false;
   if (!visible) return;
   InvalidateFrame(hwnd_);
@@ -166,9 +167,11 @@ LRESULT CALLBACK HistoryListView::ListProc(HWND hwnd, UINT msg, WPARAM wParam, L
   if (msg == WM_GETDLGCODE && wParam == VK_RETURN)
     return ::DefSubclassProc(hwnd, msg, wParam, lParam) | DLGC_WANTMESSAGE;
   if (msg == WM_NCDESTROY) (void)::RemoveWindowSubclass(hwnd, ListProc, id);
-  if (msg == WM_STYLECHANGING || msg == WM_STYLECHANGED) {
+  if ((msg == WM_STYLECHANGING || msg == WM_STYLECHANGED) && static_cast<int>(wParam) == GWL_STYLE) {
+    // Only the hidden mark of a refresh; the scroll bars the control shows meanwhile it must know of.
     const auto* self = reinterpret_cast<const HistoryListView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self && self->styleQuiet_) return 0;
+    const auto* change = reinterpret_cast<const STYLESTRUCT*>(lParam);
+    if (self && self->styleQuiet_ && (change->styleOld ^ change->styleNew) == WS_VISIBLE) return 0;
   }
   return ::DefSubclassProc(hwnd, msg, wParam, lParam);
 }
