@@ -254,7 +254,12 @@ class Watch {
       : window_(window), memory_(memory), thread_(::CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
   ~Watch() {
     ::InterlockedExchange(&stop_, 1);
-    ::WaitForSingleObject(thread_.get(), INFINITE);
+    // The watcher may be waiting on this very thread's window: answer it until it ends, or both
+    // wait for its minute-long timeout.
+    const HANDLE thread = thread_.get();
+    MSG msg;
+    while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1)
+      (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
   double longestSilenceMs = 0;
   size_t peakPrivate = 0;
@@ -454,10 +459,13 @@ void MeasureBursts(bool busy) {
     win::UniqueHandle reader = StartSelf(L"--reader");
     PumpUntil([&] { return ::WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }, 10000);
     double silence = 0, bareSilence = 0;
+    // Started before the watch: starting a process holds up the calling thread, which is the
+    // window's, for as long as the new process takes to start; its first copy comes later still.
+    const HWND bareWindow = ::FindWindowW(L"PellucidorBenchReader", nullptr);
+    win::UniqueHandle copier = StartSelf(L"--burst 300 " + std::to_wstring(spacing));
     {
       Watch watch(form->hwnd(), false);
-      Watch bareWatch(::FindWindowW(L"PellucidorBenchReader", nullptr), false);
-      win::UniqueHandle copier = StartSelf(L"--burst 300 " + std::to_wstring(spacing));
+      Watch bareWatch(bareWindow, false);
       PumpUntil([&] { return ::WaitForSingleObject(copier.get(), 0) == WAIT_OBJECT_0; }, 120000);
       PumpUntil(
           [&] {

@@ -5,12 +5,25 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "win/unique.h"
+
 namespace app {
 namespace {
 
 constexpr UINT kRefreshDelayMs = 30;  // well below what the eye notices
 // On the list's own window, so an id unlike any the control itself may use there.
 constexpr UINT_PTR kRefreshTimer = 0x5044;
+
+// The control's frame alone, its borders and scroll bars, to be painted with the next paint.
+void InvalidateFrame(HWND hwnd) {
+  RECT outer{}, client{};
+  if (!::GetWindowRect(hwnd, &outer) || !::GetClientRect(hwnd, &client)) return;
+  ::MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&outer), 2);
+  win::UniqueHrgn frame(::CreateRectRgnIndirect(&outer));
+  win::UniqueHrgn inside(::CreateRectRgnIndirect(&client));
+  if (!frame || !inside || ::CombineRgn(frame.get(), frame.get(), inside.get(), RGN_DIFF) == ERROR) return;
+  (void)::RedrawWindow(hwnd, nullptr, frame.get(), RDW_FRAME | RDW_INVALIDATE | RDW_NOCHILDREN);
+}
 
 }  // namespace
 
@@ -64,16 +77,38 @@ void HistoryListView::SetColumnWidth(int column, int pixels) {
   ::SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column - 1), MAKELPARAM(pixels, 0));
 }
 
-// Only rows that come into view are drawn anew; the count is told only when the control's differs,
-// since every change of it redraws the scroll bar.
+// Only rows that come into view are drawn anew; the count is told only when the control's differs.
+// The control redraws its scroll bar at once when told a new count, which under Wine holds the
+// window's thread for 10 to 60 ms; told while it is marked hidden (a mark it is not told of, or it
+// would lay itself out again), it draws nothing, and the scroll bar and the rows added are painted
+// with the next paint, in a few milliseconds.
 void HistoryListView::Refresh() {
   if (refreshPending_) {
     refreshPending_ = false;
     ::KillTimer(hwnd_, kRefreshTimer);
   }
-  if (static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)) == store_.Count()) return;
+  const auto shown = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0));
+  if (shown == store_.Count()) return;
+  const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
+  const bool visible = (style & WS_VISIBLE) != 0;
+  styleQuiet_ = true;
+  if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, style & ~WS_VISIBLE);
   ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()),
                  LVSICF_NOSCROLL | LVSICF_NOINVALIDATEALL);
+  // Not the style read before: the control may have shown a scroll bar meanwhile.
+  if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, ::GetWindowLongPtrW(hwnd_, GWL_STYLE) | WS_VISIBLE);
+  styleQuiet_ = false;
+  if (!visible) return;
+  InvalidateFrame(hwnd_);
+  if (store_.Count() < shown) {
+    ::InvalidateRect(hwnd_, nullptr, TRUE);
+    return;
+  }
+  // Only the added rows that are in view: the control goes through every row it is given.
+  const auto top = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0));
+  const auto page = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETCOUNTPERPAGE, 0, 0));
+  const size_t first = std::max(shown, top), last = std::min(store_.Count() - 1, top + page);
+  if (first <= last) ListView_RedrawItems(hwnd_, static_cast<int>(first), static_cast<int>(last));
 }
 
 size_t HistoryListView::AddItem(std::wstring_view text) {
@@ -132,6 +167,12 @@ LRESULT CALLBACK HistoryListView::ListProc(HWND hwnd, UINT msg, WPARAM wParam, L
   if (msg == WM_GETDLGCODE && wParam == VK_RETURN)
     return ::DefSubclassProc(hwnd, msg, wParam, lParam) | DLGC_WANTMESSAGE;
   if (msg == WM_NCDESTROY) (void)::RemoveWindowSubclass(hwnd, ListProc, id);
+  if ((msg == WM_STYLECHANGING || msg == WM_STYLECHANGED) && static_cast<int>(wParam) == GWL_STYLE) {
+    // Only the hidden mark of a refresh; the scroll bars the control shows meanwhile it must know of.
+    const auto* self = reinterpret_cast<const HistoryListView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    const auto* change = reinterpret_cast<const STYLESTRUCT*>(lParam);
+    if (self && self->styleQuiet_ && (change->styleOld ^ change->styleNew) == WS_VISIBLE) return 0;
+  }
   return ::DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 

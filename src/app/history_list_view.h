@@ -85,6 +85,7 @@ class HistoryListView : public clip::HistoryTarget {
   HWND tooltip_ = nullptr;  // destroyed with the list's parent, like the list itself
   int columns_ = 0;
   bool refreshPending_ = false;
+  bool styleQuiet_ = false;  // the control is not told of its hidden mark meanwhile
   RowStore store_;
 };
 

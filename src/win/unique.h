@@ -50,6 +50,7 @@ PELLUCIDOR_HANDLE_TRAITS(KeyTraits, HKEY, nullptr, ::RegCloseKey)
 PELLUCIDOR_HANDLE_TRAITS(FileTraits, HANDLE, INVALID_HANDLE_VALUE, ::CloseHandle)
 PELLUCIDOR_HANDLE_TRAITS(HandleTraits, HANDLE, nullptr, ::CloseHandle)
 PELLUCIDOR_HANDLE_TRAITS(FontTraits, HFONT, nullptr, ::DeleteObject)
+PELLUCIDOR_HANDLE_TRAITS(RegionTraits, HRGN, nullptr, ::DeleteObject)
 PELLUCIDOR_HANDLE_TRAITS(IconTraits, HICON, nullptr, ::DestroyIcon)
 PELLUCIDOR_HANDLE_TRAITS(CursorTraits, HCURSOR, nullptr, ::DestroyCursor)
 PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destroy)
@@ -63,6 +64,7 @@ using UniqueHkey = UniqueAny<KeyTraits>;
 using UniqueFile = UniqueAny<FileTraits>;
 using UniqueHandle = UniqueAny<HandleTraits>;
 using UniqueHfont = UniqueAny<FontTraits>;
+using UniqueHrgn = UniqueAny<RegionTraits>;
 using UniqueHicon = UniqueAny<IconTraits>;
 using UniqueHcursor = UniqueAny<CursorTraits>;
 using UniqueHimagelist = UniqueAny<ImageListTraits>;
