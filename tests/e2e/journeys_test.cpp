@@ -147,18 +147,24 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
 }
 
 // The tray icon's menu: its first item shows the window, its last ends the program as closing does.
-// Hidden in the tray, the window comes back when the program is started again (the second copy ends
-// at once) and from the tray icon's menu, whose last item ends the program as closing does.
-TEST_F(Journey, TheTrayMenuAndASecondStartShowTheWindow) {
-  Pellucidor p(folder_.path()), second(folder_.path());
+// Hidden in the tray, the window comes back when the program is started again; the second copy
+// ends at once.
+TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
+  Pellucidor first(folder_.path()), second(folder_.path());
+  ASSERT_TRUE(first.Start());
+  ::ShowWindow(first.hwnd(), SW_MINIMIZE);
+  ASSERT_TRUE(PumpUntil([&] { return !::IsWindowVisible(first.hwnd()); }));
+  EXPECT_FALSE(second.Start()) << "the second copy opens no window of its own";
+  EXPECT_TRUE(PumpUntil([&] { return ::IsWindowVisible(first.hwnd()) != FALSE; }));
+}
+
+// The tray icon's menu: its first item shows the window, its last ends the program as closing does.
+TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
+  Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
   ASSERT_TRUE(testsupport::Copy({Text(L"kept")}));
   ASSERT_TRUE(PumpUntil([&] { return p.Count() == 1; }));
   const auto hidden = [&] { return !::IsWindowVisible(p.hwnd()); };
-  ::ShowWindow(p.hwnd(), SW_MINIMIZE);
-  ASSERT_TRUE(PumpUntil(hidden));
-  EXPECT_FALSE(second.Start()) << "the second copy opens no window of its own";
-  EXPECT_TRUE(PumpUntil([&] { return !hidden(); }));
   ::ShowWindow(p.hwnd(), SW_MINIMIZE);
   ASSERT_TRUE(PumpUntil(hidden));
   // Keys that reach the menu before it has the keyboard (a busy machine) are lost: the menu is
