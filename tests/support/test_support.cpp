@@ -20,10 +20,11 @@ HGLOBAL Block(std::string_view bytes) {
 }  // namespace
 
 void Xdotool(HWND window, const std::string& commands) {
-  // Wine keeps the id of a window's X window among its properties.
+  // Wine keeps the id of a window's X window among its properties. Focused by a run of its own: in
+  // the same run, keys and clicks would go to that window as sent events, which Wine may pass over.
   const auto x = reinterpret_cast<uintptr_t>(::GetPropW(window, L"__wine_x11_whole_window"));
-  (void)StartProcess(L"Z:\\bin\\sh -c \"/usr/bin/xdotool windowfocus --sync " + std::to_wstring(x) + L" " +
-                     win::BytesToWide(commands, CP_UTF8) + L" >/dev/null 2>&1\"");
+  (void)StartProcess(L"Z:\\bin\\sh -c \"(/usr/bin/xdotool windowfocus --sync " + std::to_wstring(x) +
+                     L"; /usr/bin/xdotool " + win::BytesToWide(commands, CP_UTF8) + L") >/dev/null 2>&1\"");
 }
 
 bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* pid) {
