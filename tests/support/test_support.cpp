@@ -66,9 +66,9 @@ bool Copy(const std::vector<Item>& items, DWORD holdMs) {
 bool RunBurst(unsigned count, unsigned spacingMs, unsigned first, bool everyOtherPrivate) {
   for (unsigned i = first; i < first + count; ++i) {
     const bool secret = everyOtherPrivate && (i - first) % 2 == 1;
-    const std::wstring text = (secret ? L"secret " : L"burst ") + std::to_wstring(i);
-    if (!Copy({Text(text), secret ? Item{L"Clipboard Viewer Ignore", std::string(1, '\0')} : Text(text)}))
-      return false;
+    std::vector<Item> items{Text((secret ? L"secret " : L"burst ") + std::to_wstring(i))};
+    if (secret) items.push_back({L"Clipboard Viewer Ignore", std::string(1, '\0')});
+    if (!Copy(items)) return false;
     if (spacingMs) ::Sleep(spacingMs);
   }
   return true;
