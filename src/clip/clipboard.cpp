@@ -9,8 +9,9 @@
 namespace clip {
 namespace {
 
-constexpr int kOpenAttempts = 100;
-constexpr DWORD kOpenRetryMs = 1;  // soon: the next copy of a burst may come within milliseconds
+constexpr int kQuickAttempts = 50;
+constexpr int kOpenAttempts = kQuickAttempts + 100;
+constexpr DWORD kOpenRetryMs = 1;
 
 // Locks a clipboard block for reading and unlocks it again.
 class BlockView {
@@ -35,7 +36,14 @@ class BlockView {
 ClipboardSession::ClipboardSession(HWND owner) {
   for (int i = 0; i < kOpenAttempts && !open_; ++i) {
     open_ = ::OpenClipboard(owner) != FALSE;
-    if (!open_) ::Sleep(kOpenRetryMs);
+    if (open_) break;
+    // Another reader lets go within a fraction of a millisecond, and the next copy of a burst may
+    // take the clipboard first when asked for it only a millisecond later.
+    if (i < kQuickAttempts) {
+      (void)::SwitchToThread();
+    } else {
+      ::Sleep(kOpenRetryMs);
+    }
   }
 }
 
