@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <iterator>
 
 #include "win/unique.h"
 
@@ -11,18 +12,58 @@ namespace app {
 namespace {
 
 constexpr UINT kRefreshDelayMs = 30;  // well below what the eye notices
+constexpr DWORD kLongestRefreshDelayMs = 250;
+constexpr DWORD kSettledAfterMs = 100;  // without a new row: the scroll bar is painted
+constexpr DWORD kLongestFrameDelayMs = 1000;
 // On the list's own window, so an id unlike any the control itself may use there.
 constexpr UINT_PTR kRefreshTimer = 0x5044;
+constexpr UINT_PTR kFrameTimer = 0x5045;
 
 // The control's frame alone, its borders and scroll bars, to be painted with the next paint.
-void InvalidateFrame(HWND hwnd) {
+void InvalidateFrame(HWND hwnd, UINT now = 0) {
   RECT outer{}, client{};
   if (!::GetWindowRect(hwnd, &outer) || !::GetClientRect(hwnd, &client)) return;
   ::MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&outer), 2);
   win::UniqueHrgn frame(::CreateRectRgnIndirect(&outer));
   win::UniqueHrgn inside(::CreateRectRgnIndirect(&client));
   if (!frame || !inside || ::CombineRgn(frame.get(), frame.get(), inside.get(), RGN_DIFF) == ERROR) return;
-  (void)::RedrawWindow(hwnd, nullptr, frame.get(), RDW_FRAME | RDW_INVALIDATE | RDW_NOCHILDREN);
+  (void)::RedrawWindow(hwnd, nullptr, frame.get(), RDW_FRAME | RDW_INVALIDATE | RDW_NOCHILDREN | now);
+}
+
+// The control's frame alone, its borders and scroll bars, to be painted now.
+void PaintFrame(HWND hwnd) {
+  InvalidateFrame(hwnd, RDW_ERASENOW);
+}
+
+void CALLBACK FrameTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(hwnd, id);
+  PaintFrame(hwnd);
+}
+
+// How the scroll bars look: where each stands, its state and its thumb.
+struct ScrollBarsLook {
+  SCROLLBARINFO bars[2]{};
+  bool known = false;
+};
+
+ScrollBarsLook LookOfScrollBars(HWND hwnd) {
+  ScrollBarsLook look;
+  look.bars[0].cbSize = look.bars[1].cbSize = sizeof(SCROLLBARINFO);
+  look.known = ::GetScrollBarInfo(hwnd, OBJID_VSCROLL, &look.bars[0]) &&
+               ::GetScrollBarInfo(hwnd, OBJID_HSCROLL, &look.bars[1]);
+  return look;
+}
+
+bool LookAlike(const ScrollBarsLook& a, const ScrollBarsLook& b) {
+  if (!a.known || !b.known) return false;
+  for (int i = 0; i < 2; ++i) {
+    const SCROLLBARINFO &x = a.bars[i], &y = b.bars[i];
+    if (!::EqualRect(&x.rcScrollBar, &y.rcScrollBar) || x.xyThumbTop != y.xyThumbTop ||
+        x.xyThumbBottom != y.xyThumbBottom ||
+        !std::equal(std::begin(x.rgstate), std::end(x.rgstate), y.rgstate))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -32,6 +73,7 @@ HistoryListView::~HistoryListView() {
   // WM_TIMER already queued then finds no list.
   if (hwnd_ && ::GetWindowLongPtrW(hwnd_, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(this)) {
     ::KillTimer(hwnd_, kRefreshTimer);
+    ::KillTimer(hwnd_, kFrameTimer);
     ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
   }
 }
@@ -80,17 +122,31 @@ void HistoryListView::SetColumnWidth(int column, int pixels) {
 // Only rows that come into view are drawn anew; the count is told only when the control's differs.
 // The control redraws its scroll bar at once when told a new count, which under Wine holds the
 // window's thread for 10 to 60 ms; told while it is marked hidden (a mark it is not told of, or it
-// would lay itself out again), it draws nothing, and the scroll bar and the rows added are painted
-// with the next paint, in a few milliseconds.
-void HistoryListView::Refresh() {
+// would lay itself out again), it draws nothing. The rows added are painted with the next paint;
+// the scroll bar, the costliest part, once the rows stop coming, and meanwhile once a second.
+void HistoryListView::Refresh(bool settled) {
   if (refreshPending_) {
     refreshPending_ = false;
     ::KillTimer(hwnd_, kRefreshTimer);
   }
   const auto shown = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0));
-  if (shown == store_.Count()) return;
+  if (shown != store_.Count()) SetCount(shown);
+  if (!framePending_) return;
+  const DWORD now = ::GetTickCount();
+  if (settled || now - framePaintedAt_ >= kLongestFrameDelayMs) {
+    framePending_ = false;
+    framePaintedAt_ = now;
+    // Painted on its own, not with the rows, so that the window answers in between.
+    if (!::SetTimer(hwnd_, kFrameTimer, USER_TIMER_MINIMUM, FrameTimer)) PaintFrame(hwnd_);
+  } else {
+    RefreshWhenIdle();
+  }
+}
+
+void HistoryListView::SetCount(size_t shown) {
   const LONG_PTR style = ::GetWindowLongPtrW(hwnd_, GWL_STYLE);
   const bool visible = (style & WS_VISIBLE) != 0;
+  const ScrollBarsLook before = visible ? LookOfScrollBars(hwnd_) : ScrollBarsLook{};
   styleQuiet_ = true;
   if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, style & ~WS_VISIBLE);
   ::SendMessageW(hwnd_, LVM_SETITEMCOUNT, static_cast<WPARAM>(store_.Count()),
@@ -98,12 +154,14 @@ void HistoryListView::Refresh() {
   // Not the style read before: the control may have shown a scroll bar meanwhile.
   if (visible) ::SetWindowLongPtrW(hwnd_, GWL_STYLE, ::GetWindowLongPtrW(hwnd_, GWL_STYLE) | WS_VISIBLE);
   styleQuiet_ = false;
-  if (!visible) return;
-  InvalidateFrame(hwnd_);
+  if (!visible) return;  // shown whole when it is shown again
   if (store_.Count() < shown) {
+    InvalidateFrame(hwnd_);
     ::InvalidateRect(hwnd_, nullptr, TRUE);
     return;
   }
+  // A long list's thumb seldom moves by a whole pixel.
+  if (!LookAlike(before, LookOfScrollBars(hwnd_))) framePending_ = true;
   // Only the added rows that are in view: the control goes through every row it is given.
   const auto top = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0));
   const auto page = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETCOUNTPERPAGE, 0, 0));
@@ -123,6 +181,7 @@ size_t HistoryListView::AddItem(win::TextBlock&& text) {
     store_.Remove(store_.Count() - 1);  // a row that was never journaled would be lost in a crash
     throw;
   }
+  lastRowAt_ = ::GetTickCount();
   RefreshWhenIdle();
   return store_.Count();
 }
@@ -140,22 +199,28 @@ std::optional<size_t> HistoryListView::SelectedItem() const {
   return static_cast<size_t>(i) + 1;
 }
 
-// Rows added one after another reach the control together, a moment later and never while other
-// messages wait: each change of the count redraws the scroll bar, which costs more than recording
-// a clipboard change, and a burst of changes would otherwise fall behind.
+// Rows added one after another reach the control together, a moment after the last of them (or
+// every quarter second while they keep coming) and never while other messages wait: each change of
+// the count costs more than recording a clipboard change, and a burst would otherwise fall behind.
 void HistoryListView::RefreshWhenIdle() {
   if (refreshPending_ || !hwnd_) return;
+  pendingSince_ = ::GetTickCount();
   refreshPending_ = ::SetTimer(hwnd_, kRefreshTimer, kRefreshDelayMs, RefreshTimer) != 0;
   if (!refreshPending_) Refresh();  // no timer to be had: at once
 }
 
+// Every kRefreshDelayMs while rows wait.
 void CALLBACK HistoryListView::RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   try {
-    if (auto* self = reinterpret_cast<HistoryListView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
-      self->Refresh();
-    } else {
+    auto* self = reinterpret_cast<HistoryListView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) {
       ::KillTimer(hwnd, id);
+      return;
     }
+    const DWORD now = ::GetTickCount();
+    const DWORD quiet = now - self->lastRowAt_;
+    if (quiet < kRefreshDelayMs && now - self->pendingSince_ < kLongestRefreshDelayMs) return;
+    self->Refresh(quiet >= kSettledAfterMs);
   } catch (...) {
     // Nothing may unwind into the system; the next change refreshes again.
   }

@@ -47,7 +47,8 @@ class HistoryListView : public clip::HistoryTarget {
     if (IsRow(position)) store_.Remove(position - 1);
   }
   void ClearDeferred() { store_.Clear(); }
-  void Refresh();
+  // settled: no row is coming in, so the scroll bar too is painted now.
+  void Refresh(bool settled = true);
   void SetSubItem(size_t position, RowType type) override;
   size_t Count() const { return store_.Count(); }
   std::wstring_view ItemText(size_t position) const override {
@@ -77,6 +78,7 @@ class HistoryListView : public clip::HistoryTarget {
  private:
   bool IsRow(size_t position) const { return position >= 1 && position <= store_.Count(); }
   void RefreshWhenIdle();
+  void SetCount(size_t shown);
   static void CALLBACK RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
   static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
@@ -85,6 +87,10 @@ class HistoryListView : public clip::HistoryTarget {
   HWND tooltip_ = nullptr;  // destroyed with the list's parent, like the list itself
   int columns_ = 0;
   bool refreshPending_ = false;
+  DWORD pendingSince_ = 0;  // tick count of the first row that waits
+  DWORD lastRowAt_ = 0;
+  bool framePending_ = false;  // the scroll bar shows an earlier count
+  DWORD framePaintedAt_ = 0;
   bool styleQuiet_ = false;  // the control is not told of its hidden mark meanwhile
   RowStore store_;
 };

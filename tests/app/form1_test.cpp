@@ -96,6 +96,38 @@ TEST_F(Form1Test, ListIgnoresPositionsOutsideItsRowsAndFindsTypedLetters) {
   }
 }
 
+// The vertical scroll bar as the list last painted it.
+SCROLLBARINFO g_painted{};
+LRESULT CALLBACK NoteNcPaint(HWND h, UINT msg, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
+  const LRESULT result = ::DefSubclassProc(h, msg, w, l);
+  g_painted.cbSize = sizeof(g_painted);
+  if (msg == WM_NCPAINT) ::GetScrollBarInfo(h, OBJID_VSCROLL, &g_painted);
+  return result;
+}
+
+// Rows that keep coming reach the control together; the scroll bar, painted less often meanwhile,
+// is painted as it stands once they stop, also soon after it was painted last.
+TEST_F(Form1Test, RowsThatKeepComingEndWithTheScrollBarPaintedAsItStands) {
+  app::HistoryListView& list = Open().ListView1;
+  ASSERT_TRUE(::SetWindowSubclass(list.hwnd(), NoteNcPaint, 1, 0));
+  SCROLLBARINFO now{};
+  now.cbSize = sizeof(now);
+  for (const int rows : {100, 150}) {
+    while (list.Count() < static_cast<size_t>(rows)) {
+      list.AddItem(L"row " + std::to_wstring(list.Count()));
+      win::DoEvents();
+    }
+    EXPECT_TRUE(PumpUntil([&] {
+      return ::SendMessageW(list.hwnd(), LVM_GETITEMCOUNT, 0, 0) == rows &&
+             ::GetScrollBarInfo(list.hwnd(), OBJID_VSCROLL, &now) &&
+             !(now.rgstate[0] & STATE_SYSTEM_INVISIBLE) &&
+             std::tuple(g_painted.xyThumbTop, g_painted.xyThumbBottom, g_painted.rgstate[0]) ==
+                 std::tuple(now.xyThumbTop, now.xyThumbBottom, now.rgstate[0]);
+    })) << rows;
+  }
+  ::RemoveWindowSubclass(list.hwnd(), NoteNcPaint, 1);
+}
+
 // The buttons, a double-click and the keys act on the selected row, the keys on nothing when no row
 // is selected. Keys are pressed for real: the list must have the keyboard, and Ctrl must be held.
 TEST_F(Form1Test, ButtonsClicksAndKeysActOnTheSelectedRow) {
