@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "win/append.h"
 #include "win/module.h"
@@ -60,6 +61,13 @@ bool AppendLine(HANDLE file, std::initializer_list<std::wstring_view> parts) {
     DWORD got = 0;
     OVERLAPPED at{};
     utf8 = ::ReadFile(file, head, 3, &got, &at) && got == 3 && std::string_view(head, 3) == kUtf8Bom;
+    // A line that a crash cut short is ended, or this one would be joined to it.
+    char last = '\n';
+    const auto end = static_cast<uint64_t>(size.QuadPart) - 1;
+    at.Offset = static_cast<DWORD>(end);
+    at.OffsetHigh = static_cast<DWORD>(end >> 32);
+    if (!(utf8 && size.QuadPart == 3) && ::ReadFile(file, &last, 1, &got, &at) && got == 1 && last != '\n')
+      (void)line.Write("\r\n");
   }
   const unsigned codePage = utf8 ? win::kUtf8CodePage : win::kAnsiCodePage;
   constexpr size_t kSlice = 1u << 16;

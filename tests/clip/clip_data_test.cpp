@@ -57,9 +57,9 @@ TEST(SaveLog, ANewLogIsUtf8WithItsMarkAndAnOldOneIsContinuedInAnsi) {
   EXPECT_EQ(ReadBytes(log),
             "\xEF\xBB\xBFhello was added to clipboard entries at 12/6/2026 3:21:07 AM\r\ntwo\r\nlines "
             "\xE6\x97\xA5\r\n");
-  ASSERT_TRUE(WriteBytes(log, "old line\r\n"));
+  ASSERT_TRUE(WriteBytes(log, "old line\r\ncut sh"));  // as a crash leaves it
   ASSERT_TRUE(clip::WriteLogLine(L"caf\u00E9", where));
-  EXPECT_EQ(ReadBytes(log), "old line\r\ncaf\xE9\r\n");
+  EXPECT_EQ(ReadBytes(log), "old line\r\ncut sh\r\ncaf\xE9\r\n");
 }
 
 TEST(SaveLog, AnUnwritableFolderSendsTheLogToTheFallback) {
