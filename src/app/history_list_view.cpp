@@ -88,9 +88,7 @@ void HistoryListView::Create(HWND parent, int id, const wchar_t* name, RECT r, H
   ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   if (font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
-  // For Enter. Not through the common controls' subclassing, which under Wine asks the server for
-  // a window property on every message: the list is sent many.
-  (void)::SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ListProc));
+  (void)::SetWindowSubclass(hwnd_, ListProc, 0, 0);  // for Enter
 
   // The list view's own info tips are not available everywhere; a tooltip of our own always is.
   tooltip_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
@@ -231,18 +229,18 @@ void CALLBACK HistoryListView::RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD)
 }
 
 // The dialog manager would take Enter for the window's default button; the list reports it instead.
-LRESULT CALLBACK HistoryListView::ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  // The procedure replaced is the class's: the list is subclassed as soon as it is made.
-  const auto next = reinterpret_cast<WNDPROC>(::GetClassLongPtrW(hwnd, GCLP_WNDPROC));
+LRESULT CALLBACK HistoryListView::ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                           DWORD_PTR) {
   if (msg == WM_GETDLGCODE && wParam == VK_RETURN)
-    return ::CallWindowProcW(next, hwnd, msg, wParam, lParam) | DLGC_WANTMESSAGE;
+    return ::DefSubclassProc(hwnd, msg, wParam, lParam) | DLGC_WANTMESSAGE;
+  if (msg == WM_NCDESTROY) (void)::RemoveWindowSubclass(hwnd, ListProc, id);
   if ((msg == WM_STYLECHANGING || msg == WM_STYLECHANGED) && static_cast<int>(wParam) == GWL_STYLE) {
     // Only the hidden mark of a refresh; the scroll bars the control shows meanwhile it must know of.
     const auto* self = reinterpret_cast<const HistoryListView*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     const auto* change = reinterpret_cast<const STYLESTRUCT*>(lParam);
     if (self && self->styleQuiet_ && (change->styleOld ^ change->styleNew) == WS_VISIBLE) return 0;
   }
-  return ::CallWindowProcW(next, hwnd, msg, wParam, lParam);
+  return ::DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
 void HistoryListView::Select(size_t position) {

@@ -80,7 +80,7 @@ class HistoryListView : public clip::HistoryTarget {
   void RefreshWhenIdle();
   void SetCount(size_t shown);
   static void CALLBACK RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
-  static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;
