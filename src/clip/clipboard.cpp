@@ -34,7 +34,7 @@ class BlockView {
 }  // namespace
 
 ClipboardSession::ClipboardSession(HWND owner) {
-  for (int i = 0; i < kOpenAttempts && !open_; ++i) {
+  for (int i = 0; i < kOpenAttempts; ++i) {
     open_ = ::OpenClipboard(owner) != FALSE;
     if (open_) break;
     // Another reader lets go within a fraction of a millisecond, and the next copy of a burst may
