@@ -54,16 +54,18 @@ ScrollBarsLook LookOfScrollBars(HWND hwnd) {
   return look;
 }
 
-bool LookAlike(const ScrollBarsLook& a, const ScrollBarsLook& b) {
-  if (!a.known || !b.known) return false;
+// 0: alike; 1: a thumb or an arrow differs; 2: a scroll bar came, went or moved.
+int LookChange(const ScrollBarsLook& a, const ScrollBarsLook& b) {
+  if (!a.known || !b.known) return 2;
+  int change = 0;
   for (int i = 0; i < 2; ++i) {
     const SCROLLBARINFO &x = a.bars[i], &y = b.bars[i];
-    if (!::EqualRect(&x.rcScrollBar, &y.rcScrollBar) || x.xyThumbTop != y.xyThumbTop ||
-        x.xyThumbBottom != y.xyThumbBottom ||
+    if (!::EqualRect(&x.rcScrollBar, &y.rcScrollBar) || x.rgstate[0] != y.rgstate[0]) return 2;
+    if (x.xyThumbTop != y.xyThumbTop || x.xyThumbBottom != y.xyThumbBottom ||
         !std::equal(std::begin(x.rgstate), std::end(x.rgstate), y.rgstate))
-      return false;
+      change = 1;
   }
-  return true;
+  return change;
 }
 
 }  // namespace
@@ -160,8 +162,18 @@ void HistoryListView::SetCount(size_t shown) {
     ::InvalidateRect(hwnd_, nullptr, TRUE);
     return;
   }
-  // A long list's thumb seldom moves by a whole pixel.
-  if (!LookAlike(before, LookOfScrollBars(hwnd_))) framePending_ = true;
+  switch (LookChange(before, LookOfScrollBars(hwnd_))) {
+    case 2:  // the frame is laid out anew: painted with the rows
+      InvalidateFrame(hwnd_);
+      framePending_ = false;
+      framePaintedAt_ = ::GetTickCount();
+      break;
+    case 1:
+      framePending_ = true;  // a long list's thumb seldom moves by a whole pixel
+      break;
+    default:
+      break;
+  }
   // Only the added rows that are in view: the control goes through every row it is given.
   const auto top = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETTOPINDEX, 0, 0));
   const auto page = static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETCOUNTPERPAGE, 0, 0));
@@ -182,7 +194,12 @@ size_t HistoryListView::AddItem(win::TextBlock&& text) {
     throw;
   }
   lastRowAt_ = ::GetTickCount();
-  RefreshWhenIdle();
+  // The timer waits behind the messages of a long burst; the rows do not wait longer than this.
+  if (refreshPending_ && lastRowAt_ - pendingSince_ >= kLongestRefreshDelayMs) {
+    Refresh(false);
+  } else {
+    RefreshWhenIdle();
+  }
   return store_.Count();
 }
 

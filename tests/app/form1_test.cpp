@@ -96,13 +96,15 @@ TEST_F(Form1Test, ListIgnoresPositionsOutsideItsRowsAndFindsTypedLetters) {
   }
 }
 
-// The vertical scroll bar as the list last painted it.
+// The vertical scroll bar as the list last painted it whole.
 SCROLLBARINFO g_painted{};
 LRESULT CALLBACK NoteNcPaint(HWND h, UINT msg, WPARAM w, LPARAM l, UINT_PTR, DWORD_PTR) {
-  const LRESULT result = ::DefSubclassProc(h, msg, w, l);
-  g_painted.cbSize = sizeof(g_painted);
-  if (msg == WM_NCPAINT) ::GetScrollBarInfo(h, OBJID_VSCROLL, &g_painted);
-  return result;
+  SCROLLBARINFO now{};
+  now.cbSize = sizeof(now);
+  if (msg == WM_NCPAINT && ::GetScrollBarInfo(h, OBJID_VSCROLL, &now) &&
+      (w == 1 || ::RectInRegion(reinterpret_cast<HRGN>(w), &now.rcScrollBar)))
+    g_painted = now;
+  return ::DefSubclassProc(h, msg, w, l);
 }
 
 // Rows that keep coming reach the control together; the scroll bar, painted less often meanwhile,
