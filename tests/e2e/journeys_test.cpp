@@ -45,6 +45,9 @@ class Pellucidor {
                  !Running();
         },
         20000);
+    DWORD code = 0;  // a copy that gave way to a running one ends with 0; anything else is a fault
+    if (::GetExitCodeProcess(process_.get(), &code) && code != STILL_ACTIVE && code != 0)
+      std::printf("ended at start with 0x%lx\n", code);
     DWORD_PTR ignored = 0;
     return ready && Running() && ::SendMessageTimeoutW(hwnd_, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &ignored);
   }

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
@@ -31,8 +32,15 @@ bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* p
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-    return false;
+  // Now and then Wine loses a new process before any of its code has run, and says only
+  // ERROR_INTERNAL_ERROR; as a user would, start it again.
+  for (int attempt = 1;; ++attempt) {
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      break;
+    const DWORD error = ::GetLastError();
+    std::printf("not started (error %lu): %ls\n", error, commandLine.c_str());
+    if (error != ERROR_INTERNAL_ERROR || attempt == 3) return false;
+  }
   win::UniqueHandle thread(pi.hThread), owned(pi.hProcess);
   if (process) *process = std::move(owned);
   if (pid) *pid = pi.dwProcessId;
