@@ -19,7 +19,8 @@ constexpr DWORD kLongestFrameDelayMs = 1000;
 constexpr UINT_PTR kRefreshTimer = 0x5044;
 constexpr UINT_PTR kFrameTimer = 0x5045;
 
-// The control's frame alone, its borders and scroll bars, to be painted with the next paint.
+// The control's frame alone, its borders and scroll bars, to be painted with the next paint (now:
+// RDW_ERASENOW, painted at once).
 void InvalidateFrame(HWND hwnd, UINT now = 0) {
   RECT outer{}, client{};
   if (!::GetWindowRect(hwnd, &outer) || !::GetClientRect(hwnd, &client)) return;
@@ -30,14 +31,9 @@ void InvalidateFrame(HWND hwnd, UINT now = 0) {
   (void)::RedrawWindow(hwnd, nullptr, frame.get(), RDW_FRAME | RDW_INVALIDATE | RDW_NOCHILDREN | now);
 }
 
-// The control's frame alone, its borders and scroll bars, to be painted now.
-void PaintFrame(HWND hwnd) {
-  InvalidateFrame(hwnd, RDW_ERASENOW);
-}
-
 void CALLBACK FrameTimer(HWND hwnd, UINT, UINT_PTR id, DWORD) {
   ::KillTimer(hwnd, id);
-  PaintFrame(hwnd);
+  InvalidateFrame(hwnd, RDW_ERASENOW);
 }
 
 // How the scroll bars look: where each stands, its state and its thumb.
@@ -139,7 +135,7 @@ void HistoryListView::Refresh(bool settled) {
     framePending_ = false;
     framePaintedAt_ = now;
     // Painted on its own, not with the rows, so that the window answers in between.
-    if (!::SetTimer(hwnd_, kFrameTimer, USER_TIMER_MINIMUM, FrameTimer)) PaintFrame(hwnd_);
+    if (!::SetTimer(hwnd_, kFrameTimer, USER_TIMER_MINIMUM, FrameTimer)) InvalidateFrame(hwnd_, RDW_ERASENOW);
   } else {
     RefreshWhenIdle();
   }

@@ -149,7 +149,6 @@ TEST_F(Journey, ViewSaveLogOpensTheLogInTheSystemsNotepadNotOneBesideTheProgram)
   EXPECT_EQ(_wcsicmp(text, win::SystemProgramPath(L"notepad.exe").c_str()), 0) << text;
 }
 
-// The tray icon's menu: its first item shows the window, its last ends the program as closing does.
 // Hidden in the tray, the window comes back when the program is started again; the second copy
 // ends at once.
 TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
