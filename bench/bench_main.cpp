@@ -148,7 +148,7 @@ std::unique_ptr<app::Form1> OpenForm() {
 Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int changes) {
   Figures f;
   std::vector<std::wstring_view> views(texts.begin(), texts.end());
-  const std::wstring files = app::EncodeFiles(views);
+  const std::wstring files = history::EncodeFiles(views);
   size_t textBytes = 0;
   for (const auto& t : texts) textBytes += t.size() * sizeof(wchar_t);
 
@@ -156,7 +156,7 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   std::unique_ptr<app::Form1> form;
   for (int run = 0; run < runs; ++run) {
     form.reset();
-    app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", files);
+    history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files);
     const size_t before = PrivateBytes();
     restores.push_back(Time([&] {
       form = OpenForm();
@@ -170,7 +170,8 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   }
   f.restore = Median(restores);
   // The share of the settings store in the restore: reading the stored value alone.
-  f.readStore = Time([] { (void)app::GetSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L""); });
+  f.readStore = Time(
+      [] { (void)history::GetSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L""); });
 
   std::vector<double> fresh, dup;
   for (int k = 0; k < changes; ++k) {
@@ -190,7 +191,7 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   }
   f.remove = Median(removes);
   f.measured = true;
-  app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"");
+  history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"");
   form.reset();
   return f;
 }
@@ -201,7 +202,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
                                          nullptr, nullptr, nullptr, nullptr));
   std::wstring files;
   for (const auto& t : texts) files = files + t + L";";
-  app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", files);
+  history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files);
   std::vector<double> restores;
   std::unique_ptr<bench::PlainList> plain;
   for (int run = 0; run < runs; ++run) {
@@ -209,8 +210,8 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
     ::ShowWindow(host.get(), SW_HIDE);  // filled before it is shown, as a window fills at load
     restores.push_back(Time([&] {
       plain = std::make_unique<bench::PlainList>(host.get());
-      plain->Restore(
-          app::DecodeFiles(app::GetSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"")));
+      plain->Restore(history::DecodeFiles(
+          history::GetSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"")));
       ::ShowWindow(host.get(), SW_SHOW);
       ::UpdateWindow(host.get());
       Pump();
@@ -235,8 +236,9 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
   f.recordDup = Median(dup);
   std::vector<double> saves, removes;
   for (int run = 0; run < runs; ++run) {
-    saves.push_back(Time(
-        [&] { app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", plain->BuildFiles()); }));
+    saves.push_back(Time([&] {
+      history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", plain->BuildFiles());
+    }));
   }
   f.save = Median(saves);
   for (int k = 0; k < 21; ++k) removes.push_back(Time([&] { plain->RemoveMiddle(); }));
@@ -597,7 +599,7 @@ int wmain(int argc, wchar_t** argv) {
   // that many journaled bytes.
   std::printf("\njournal folded into the stored list:\n");
   for (const auto& c : compaction) {
-    const double threshold = static_cast<double>(app::CompactionThreshold(c.listBytes));
+    const double threshold = static_cast<double>(history::CompactionThreshold(c.listBytes));
     const double perChange = c.saveMs * (static_cast<double>(c.listBytes) / c.entries + 14) / threshold;
     std::printf(
         "%9zu entries: a save of %.1f ms every %.0f MB journaled = %.4f ms per change of the "
@@ -613,7 +615,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // Cold start with an empty history, and the CPU a running window uses while nothing happens.
-  app::SaveSetting(app::kSettingsApp, app::kSettingsSection, L"Files", L"");
+  history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"");
   std::vector<double> cold;
   for (int run = 0; run < (quick ? 1 : 5); ++run) {
     cold.push_back(Time([] {

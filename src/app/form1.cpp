@@ -184,9 +184,14 @@ void Form1::Form_Load() {
   RestoreEntries();
   cSysTray1->SetTrayTip(kCaption);
   cSysTray1->SetInTray(true);
-  SetValue(Check4,
-           IsSwitchOn(GetSetting(kSettingsApp, kSettingsSection, L"Windows Startup", L"Off")) ? 1 : 0);
-  SetValue(Check8, IsSwitchOn(GetSetting(kSettingsApp, kSettingsSection, L"Minimized", L"Off")) ? 1 : 0);
+  SetValue(Check4, history::IsSwitchOn(history::GetSetting(history::kSettingsApp, history::kSettingsSection,
+                                                           L"Windows Startup", L"Off"))
+                       ? 1
+                       : 0);
+  SetValue(Check8, history::IsSwitchOn(history::GetSetting(history::kSettingsApp, history::kSettingsSection,
+                                                           L"Minimized", L"Off"))
+                       ? 1
+                       : 0);
   startMinimized_ = Value(Check8) == 1;
   (void)clip::Clear(hwnd_);  // a clipboard that stays busy is simply not emptied
   mClip::CaptureEnabled = true;
@@ -199,15 +204,16 @@ void Form1::Form_Load() {
 }
 
 void Form1::RestoreEntries() {
-  const std::wstring files = GetSetting(kSettingsApp, kSettingsSection, L"Files", L"");
+  const std::wstring files =
+      history::GetSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"");
   if (!files.empty()) {
     ListView1.ReserveItems(static_cast<size_t>(std::count(files.begin(), files.end(), L';')));
-    ForEachStoredEntry(files, [this](std::wstring_view entry) { ListView1.AddItemDeferred(entry); });
+    history::ForEachStoredEntry(files, [this](std::wstring_view entry) { ListView1.AddItemDeferred(entry); });
     ListView1.Refresh();
   }
   // Changes made after the list was last stored whole, by a run that did not get to close.
-  const uint64_t hash = HashStoredList(files);
-  compactAt_ = CompactionThreshold(files.size() * sizeof(wchar_t));
+  const uint64_t hash = history::HashStoredList(files);
+  compactAt_ = history::CompactionThreshold(files.size() * sizeof(wchar_t));
   if (!journal_.Resume(ListView1.Store(), hash)) {
     (void)journal_.Restart(hash);
   } else {
@@ -215,7 +221,7 @@ void Form1::RestoreEntries() {
     if (!journal_.IsOpen())
       (void)SaveEntries();  // what was replayed must not rest on a journal that cannot go on
   }
-  ListView1.onChange = [this](JournalOp op, size_t position, std::wstring_view text) {
+  ListView1.onChange = [this](history::JournalOp op, size_t position, std::wstring_view text) {
     // Told by the change after the one that made the journal outgrow the list: by then the
     // clipboard's own copy of a huge text is gone, and storing the list does not hold it three times.
     const bool due = journal_.Size() > compactAt_;
@@ -226,12 +232,12 @@ void Form1::RestoreEntries() {
 
 namespace {
 
-std::wstring EncodeRows(const RowStore& rows) {
+std::wstring EncodeRows(const history::RowStore& rows) {
   size_t size = 0;
   for (size_t i = 0; i < rows.Count(); ++i) size += rows.Text(i).size() + 1;
   std::wstring files;
   files.reserve(size + size / 64 + 4);
-  for (size_t i = 0; i < rows.Count(); ++i) AppendEncodedEntry(files, rows.Text(i));
+  for (size_t i = 0; i < rows.Count(); ++i) history::AppendEncodedEntry(files, rows.Text(i));
   return files;
 }
 
@@ -248,7 +254,7 @@ void Form1::StartCompaction() {
   if (journal_.Size() <= compactAt_ || compaction_.joinable() || unloaded_) return;
   try {
     std::wstring files = EncodeRows(ListView1.Rows());
-    if (!journal_.BeginFold(HashStoredList(files))) {
+    if (!journal_.BeginFold(history::HashStoredList(files))) {
       compactAt_ = journal_.Size() * 2;  // trying again at every change would cost the list each time
       return;
     }
@@ -256,9 +262,9 @@ void Form1::StartCompaction() {
     compaction_ = std::thread([files = std::move(files), hwnd = hwnd_] {
       bool stored = false;
       try {
-        stored = SaveSetting(kSettingsApp, kSettingsSection, L"Files", files);
+        stored = history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files);
         // On disk before the journal for it takes the old one's place, even through a power cut.
-        if (stored) FlushSettings(kSettingsApp, kSettingsSection);
+        if (stored) history::FlushSettings(history::kSettingsApp, history::kSettingsSection);
       } catch (...) {
         stored = false;
       }
@@ -275,7 +281,7 @@ void Form1::OnListStored(bool stored) {
   if (!compaction_.joinable()) return;
   compaction_.join();
   if (stored && journal_.FinishFold()) {
-    compactAt_ = CompactionThreshold(compactedBytes_);
+    compactAt_ = history::CompactionThreshold(compactedBytes_);
     return;
   }
   journal_.AbandonFold();
@@ -300,12 +306,13 @@ void Form1::FinishCompaction() {
 bool Form1::SaveEntries() {
   FinishCompaction();
   const std::wstring files = EncodeRows(ListView1.Rows());
-  if (!SaveSetting(kSettingsApp, kSettingsSection, L"Files", files)) return false;
+  if (!history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files)) return false;
   // Only now, with the list on disk: a kill or a power cut before this line finds the old journal
   // for the old list, and loses nothing.
-  FlushSettings(kSettingsApp, kSettingsSection);
-  (void)journal_.Restart(HashStoredList(files));  // a journal left over is for the old list: never replayed
-  compactAt_ = CompactionThreshold(files.size() * sizeof(wchar_t));
+  history::FlushSettings(history::kSettingsApp, history::kSettingsSection);
+  (void)journal_.Restart(
+      history::HashStoredList(files));  // a journal left over is for the old list: never replayed
+  compactAt_ = history::CompactionThreshold(files.size() * sizeof(wchar_t));
   return true;
 }
 
@@ -446,18 +453,21 @@ void Form1::Check4_Click() {
   if (IsLoading) return;
   if (Value(Check4) == 1) {
     ::ShowWindow(Check8, SW_SHOW);
-    (void)SaveSetting(kSettingsApp, kSettingsSection, L"Windows Startup", SwitchText(true));
+    (void)history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Windows Startup",
+                               history::SwitchText(true));
     mStartUp::AddToStartup(options_.runKeys);
   } else {
     SetValue(Check8, 0);
     ::ShowWindow(Check8, SW_HIDE);
-    (void)SaveSetting(kSettingsApp, kSettingsSection, L"Windows Startup", SwitchText(false));
+    (void)history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Windows Startup",
+                               history::SwitchText(false));
     mStartUp::RemoveFromStartup(options_.runKeys);
   }
 }
 
 void Form1::Check8_Click() {
-  (void)SaveSetting(kSettingsApp, kSettingsSection, L"Minimized", SwitchText(Value(Check8) == 1));
+  (void)history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Minimized",
+                             history::SwitchText(Value(Check8) == 1));
 }
 
 void Form1::PushButtonHover() {

@@ -106,7 +106,7 @@ class Form1 {
   void PutSelectedEntryOnClipboard();
 
   Form1Options options_;
-  Journal journal_;
+  history::Journal journal_;
   uint64_t compactAt_ = 0;  // journal bytes past which the list is stored whole again
   std::thread compaction_;
   bool compactionAsked_ = false;

@@ -184,7 +184,7 @@ size_t HistoryListView::AddItem(std::wstring_view text) {
 size_t HistoryListView::AddItem(win::TextBlock&& text) {
   store_.Add(std::move(text));
   try {
-    if (onChange) onChange(JournalOp::Add, store_.Count(), store_.Text(store_.Count() - 1));
+    if (onChange) onChange(history::JournalOp::Add, store_.Count(), store_.Text(store_.Count() - 1));
   } catch (...) {
     store_.Remove(store_.Count() - 1);  // a row that was never journaled would be lost in a crash
     throw;
@@ -199,7 +199,7 @@ size_t HistoryListView::AddItem(win::TextBlock&& text) {
   return store_.Count();
 }
 
-void HistoryListView::SetSubItem(size_t position, RowType type) {
+void HistoryListView::SetSubItem(size_t position, history::RowType type) {
   if (!IsRow(position)) return;
   store_.SetType(position - 1, type);
   // A row the control is not told of yet is drawn when it is.
@@ -270,7 +270,7 @@ void HistoryListView::Remove(size_t position) {
   // The control shifts its selection and focus past the removed row.
   ::SendMessageW(hwnd_, LVM_DELETEITEM, position - 1, 0);
   Refresh();
-  if (onChange) onChange(JournalOp::Remove, position, {});
+  if (onChange) onChange(history::JournalOp::Remove, position, {});
 }
 
 void HistoryListView::Clear() {
@@ -278,7 +278,7 @@ void HistoryListView::Clear() {
   store_.Clear();
   ::SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
   Refresh();
-  if (onChange) onChange(JournalOp::Clear, 0, {});
+  if (onChange) onChange(history::JournalOp::Clear, 0, {});
 }
 
 LRESULT HistoryListView::OnFindItem(const NMLVFINDITEMW& find) const {
@@ -306,9 +306,9 @@ bool HistoryListView::OnNotify(const NMHDR& header, LRESULT& result) {
       auto& item = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)).item;
       if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem >= 0 &&
           static_cast<size_t>(item.iItem) < store_.Count()) {
-        const std::wstring_view text = item.iSubItem == 0
-                                           ? store_.Text(static_cast<size_t>(item.iItem))
-                                           : RowTypeLabel(store_.Type(static_cast<size_t>(item.iItem)));
+        const std::wstring_view text =
+            item.iSubItem == 0 ? store_.Text(static_cast<size_t>(item.iItem))
+                               : history::RowTypeLabel(store_.Type(static_cast<size_t>(item.iItem)));
         // Only the start of a long entry is shown; the control never sees more than its buffer.
         const size_t n = std::min(text.size(), static_cast<size_t>(item.cchTextMax - 1));
         std::wmemcpy(item.pszText, text.data(), n);

@@ -49,13 +49,13 @@ class HistoryListView : public clip::HistoryTarget {
   void ClearDeferred() { store_.Clear(); }
   // settled: no row is coming in, so the scroll bar too is painted now.
   void Refresh(bool settled = true);
-  void SetSubItem(size_t position, RowType type) override;
+  void SetSubItem(size_t position, history::RowType type) override;
   size_t Count() const { return store_.Count(); }
   std::wstring_view ItemText(size_t position) const override {
     return IsRow(position) ? store_.Text(position - 1) : std::wstring_view();
   }
-  RowType ItemType(size_t position) const {
-    return IsRow(position) ? store_.Type(position - 1) : RowType::None;
+  history::RowType ItemType(size_t position) const {
+    return IsRow(position) ? store_.Type(position - 1) : history::RowType::None;
   }
   // The selected row's position, or nothing when no row is selected.
   std::optional<size_t> SelectedItem() const;
@@ -63,9 +63,9 @@ class HistoryListView : public clip::HistoryTarget {
   void Remove(size_t position);
   void Clear();
   bool Contains(std::wstring_view text) const override { return store_.Contains(text); }
-  const RowStore& Rows() const { return store_; }
+  const history::RowStore& Rows() const { return store_; }
   // For changes made without the control, such as a journal's replay; Refresh shows them.
-  RowStore& Store() { return store_; }
+  history::RowStore& Store() { return store_; }
 
   // Handles the control's notifications sent to its parent; true when handled, with the result.
   bool OnNotify(const NMHDR& header, LRESULT& result);
@@ -73,7 +73,7 @@ class HistoryListView : public clip::HistoryTarget {
   // A key pressed in the list, with Shift, Ctrl and Alt held as 1, 2 and 4 in shift.
   std::function<void(WORD key, int shift)> onKeyDown;
   // Told of every row added, removed or cleared through AddItem, Remove and Clear.
-  std::function<void(JournalOp op, size_t position, std::wstring_view text)> onChange;
+  std::function<void(history::JournalOp op, size_t position, std::wstring_view text)> onChange;
 
  private:
   bool IsRow(size_t position) const { return position >= 1 && position <= store_.Count(); }
@@ -92,7 +92,7 @@ class HistoryListView : public clip::HistoryTarget {
   bool framePending_ = false;  // the scroll bar shows an earlier count
   DWORD framePaintedAt_ = 0;
   bool styleQuiet_ = false;  // the control is not told of its hidden mark meanwhile
-  RowStore store_;
+  history::RowStore store_;
 };
 
 }  // namespace app

@@ -18,7 +18,7 @@ class HistoryTarget {
   virtual size_t AddItem(std::wstring_view text) = 0;
   // The same, keeping the text where it already is: a huge text is not copied again.
   virtual size_t AddItem(win::TextBlock&& text) = 0;
-  virtual void SetSubItem(size_t position, app::RowType type) = 0;
+  virtual void SetSubItem(size_t position, history::RowType type) = 0;
   virtual std::wstring_view ItemText(size_t position) const = 0;
 };
 

@@ -137,7 +137,7 @@ void OnClipboardNotice() {
 }
 
 // A row, its log line and its journal record, or none of them.
-void AddEntry(clip::CapturedChange& change, app::RowType label) {
+void AddEntry(clip::CapturedChange& change, history::RowType label) {
   if (!g_list || IsAlreadyListed(change.text.view())) return;
   size_t row = 0;
   try {
@@ -278,7 +278,7 @@ void RecordOneChange(clip::CapturedChange& change) {
       if (!change.readable) {
         ScheduleRetry();  // only without the capture thread, which reads again itself
       } else {
-        AddEntry(change, mask == 1 ? app::RowType::Text : app::RowType::RichText);
+        AddEntry(change, mask == 1 ? history::RowType::Text : history::RowType::RichText);
         change.text = {};  // a duplicate's text goes at once
       }
       break;

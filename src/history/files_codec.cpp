@@ -1,6 +1,6 @@
 #include "history/files_codec.h"
 
-namespace app {
+namespace history {
 namespace {
 
 bool IsBlank(std::wstring_view s) {
@@ -77,4 +77,4 @@ std::vector<std::wstring> DecodeFiles(std::wstring_view stored) {
   return rows;
 }
 
-}  // namespace app
+}  // namespace history

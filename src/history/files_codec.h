@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace history {
 
 constexpr wchar_t kFilesEscape = L'\x1F';
 
@@ -32,4 +32,4 @@ inline const wchar_t* SwitchText(bool on) {
   return on ? L"On" : L"Off";
 }
 
-}  // namespace app
+}  // namespace history

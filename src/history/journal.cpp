@@ -4,7 +4,7 @@
 
 #include "win/append.h"
 
-namespace app {
+namespace history {
 namespace {
 
 std::wstring DefaultPath() {
@@ -158,4 +158,4 @@ void Journal::AbandonFold() {
   (void)::DeleteFileW(NextPath().c_str());
 }
 
-}  // namespace app
+}  // namespace history

@@ -9,7 +9,7 @@
 #include "history/row_store.h"
 #include "win/unique.h"
 
-namespace app {
+namespace history {
 
 class Journal {
  public:
@@ -52,4 +52,4 @@ class Journal {
   std::string unwritten_;  // whole records, in order, that the disk had no room for yet
 };
 
-}  // namespace app
+}  // namespace history

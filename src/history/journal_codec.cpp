@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace app {
+namespace history {
 namespace {
 
 constexpr char kMagic[4] = {'P', 'J', '1', '\0'};
@@ -105,4 +105,4 @@ ParsedJournal ParseJournal(std::string_view bytes) {
   return j;
 }
 
-}  // namespace app
+}  // namespace history

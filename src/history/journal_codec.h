@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace app {
+namespace history {
 
 enum class JournalOp : uint16_t { Add = 'A', Remove = 'R', Clear = 'C' };
 
@@ -40,4 +40,4 @@ std::string_view JournalRecordBody(std::wstring_view text);
 std::string JournalRecordTail(JournalOp op, uint32_t position, std::wstring_view text);
 ParsedJournal ParseJournal(std::string_view bytes);
 
-}  // namespace app
+}  // namespace history

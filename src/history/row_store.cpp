@@ -7,7 +7,7 @@
 #include <new>
 #include <stdexcept>
 
-namespace app {
+namespace history {
 
 std::wstring_view RowTypeLabel(RowType type) {
   switch (type) {
@@ -78,4 +78,4 @@ void RowStore::Clear() {
   rows_.clear();
 }
 
-}  // namespace app
+}  // namespace history

@@ -11,7 +11,7 @@
 
 #include "win/text_block.h"
 
-namespace app {
+namespace history {
 
 enum class RowType : uint8_t { None, Text, RichText };
 
@@ -50,4 +50,4 @@ class RowStore {
   std::unordered_map<std::wstring_view, uint32_t> index_;  // text -> number of rows holding it
 };
 
-}  // namespace app
+}  // namespace history

@@ -2,7 +2,7 @@
 
 #include "win/unique.h"
 
-namespace app {
+namespace history {
 
 std::wstring SettingsKeyPath(std::wstring_view application, std::wstring_view section) {
   std::wstring path = L"Software\\VB and VBA Program Settings\\";
@@ -63,4 +63,4 @@ void FlushSettings(std::wstring_view application, std::wstring_view section) {
   (void)::RegFlushKey(k.get());  // best effort: the value is written either way
 }
 
-}  // namespace app
+}  // namespace history

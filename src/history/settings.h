@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace app {
+namespace history {
 
 inline constexpr wchar_t kSettingsApp[] = L"Kestrelay";
 inline constexpr wchar_t kSettingsSection[] = L"Pellucidor";
@@ -22,4 +22,4 @@ bool SaveSetting(std::wstring_view application, std::wstring_view section, std::
 // Asks the store to put the section's values on disk now, before anything relies on them there.
 void FlushSettings(std::wstring_view application, std::wstring_view section);
 
-}  // namespace app
+}  // namespace history

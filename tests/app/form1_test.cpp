@@ -73,14 +73,14 @@ TEST_F(Form1Test, ListIgnoresPositionsOutsideItsRowsAndFindsTypedLetters) {
   list.Select(3);
   list.Remove(1);
   EXPECT_EQ(list.SelectedItem(), 2u) << "the selection moves up with its row";
-  list.SetSubItem(2, app::RowType::Text);
+  list.SetSubItem(2, history::RowType::Text);
   for (const size_t outside : {size_t{0}, size_t{4}, SIZE_MAX}) {
     list.Select(outside);
-    list.SetSubItem(outside, app::RowType::RichText);
+    list.SetSubItem(outside, history::RowType::RichText);
     list.Remove(outside);
     list.RemoveDeferred(outside);
     EXPECT_EQ(std::tuple(list.ItemText(outside), Rows(), list.SelectedItem(), list.ItemType(2)),
-              std::tuple(L"", Texts{L"one", L"two", L"three"}, 2u, app::RowType::Text))
+              std::tuple(L"", Texts{L"one", L"two", L"three"}, 2u, history::RowType::Text))
         << outside;
   }
   // Typed letters find the next row that starts with them, in any case, going round.
@@ -202,7 +202,7 @@ TEST_F(Form1Test, DamagedSettingsAreReadAsFarAsTheyGoAndStoredWellAtClose) {
     EXPECT_EQ(app::Form1::Value(Open().Check8), 0);
     EXPECT_EQ(Rows(), c.rows);
     Close();
-    EXPECT_EQ(app::DecodeFiles(Stored(L"Files")), c.rows);
+    EXPECT_EQ(history::DecodeFiles(Stored(L"Files")), c.rows);
   }
 }
 
@@ -238,7 +238,7 @@ TEST_F(Form1Test, AJournalThatOutgrowsTheListIsFoldedIntoIt) {
       PumpUntil([&] { return ReadBytes(Journal()).size() < 100 && Stored(L"Files").size() > 1000; }, 30000));
   const std::wstring files = Stored(L"Files");
   EXPECT_EQ(files.size(), 4 * (big.size() + 2) + 2);
-  EXPECT_EQ(app::ParseJournal(ReadBytes(Journal())).baseHash, app::HashStoredList(files));
+  EXPECT_EQ(history::ParseJournal(ReadBytes(Journal())).baseHash, history::HashStoredList(files));
   f.ListView1.AddItem(L"last");  // journaled after the fold: a kill now loses nothing
   Killed(files, ReadBytes(Journal()));
   Open();
@@ -268,10 +268,10 @@ TEST_F(Form1Test, AFullDiskLosesNoEntry) {
   Copy(copies[3]);
   EXPECT_EQ(testsupport::LogLines(log).back().rfind("after was added", 0), 0u) << "the log goes on";
   std::vector<std::wstring> journaled;
-  for (const auto& e : app::ParseJournal(ReadBytes(journal)).entries) journaled.push_back(e.text);
+  for (const auto& e : history::ParseJournal(ReadBytes(journal)).entries) journaled.push_back(e.text);
   EXPECT_EQ(journaled, copies) << "refused records went out in order";
   Close();
-  EXPECT_EQ(app::DecodeFiles(Stored(L"Files")), copies);
+  EXPECT_EQ(history::DecodeFiles(Stored(L"Files")), copies);
 }
 
 }  // namespace

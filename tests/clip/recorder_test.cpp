@@ -14,7 +14,7 @@
 namespace {
 
 using namespace testsupport;
-using app::RowType;
+using history::RowType;
 
 // Another member of the chain, joined from its start: counts notifications and passes them on (and
 // re-joins after each, as some viewers do), and keeps the last chain change it was told of.

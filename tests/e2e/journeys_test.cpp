@@ -107,14 +107,15 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
     (void)PumpUntil([&] { return p.Count() >= killAt || copied; }, 120000);
     p.Kill();
     copier.join();
-    const std::string torn = app::JournalRecord(app::JournalOp::Add, 1, L"torn").substr(0, 9);
-    ASSERT_TRUE(round > 0 || WriteBytes(app::Journal().path(), ReadBytes(app::Journal().path()) + torn));
+    const std::string torn = history::JournalRecord(history::JournalOp::Add, 1, L"torn").substr(0, 9);
+    ASSERT_TRUE(round > 0 ||
+                WriteBytes(history::Journal().path(), ReadBytes(history::Journal().path()) + torn));
   }
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
   EXPECT_EQ(p.Close(), 0u);  // stores the list as it was brought back
   std::multiset<std::wstring> listed;
-  for (const std::wstring& t : app::DecodeFiles(Stored(L"Files"))) listed.insert(t);
+  for (const std::wstring& t : history::DecodeFiles(Stored(L"Files"))) listed.insert(t);
   const std::wstring added = L" was added to clipboard entries at ";
   for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
     const std::wstring text = win::BytesToWide(line, CP_UTF8);

@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace app;
+using namespace history;
 using Rows = std::vector<std::wstring>;
 
 TEST(FilesCodec, PlainValuesReadAsBefore) {

@@ -115,7 +115,8 @@ inline std::wstring RegText(const std::wstring& key, const std::wstring& name, D
 std::vector<std::string> LogLines(const std::wstring& path);
 
 // A fresh main window in the test program, with scratch settings, journal, log folder and Run keys.
-inline const std::wstring kSettingsPath = app::SettingsKeyPath(app::kSettingsApp, app::kSettingsSection);
+inline const std::wstring kSettingsPath =
+    history::SettingsKeyPath(history::kSettingsApp, history::kSettingsSection);
 inline constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
 
 class FormTest : public testing::Test {
@@ -125,15 +126,15 @@ class FormTest : public testing::Test {
     ::InitCommonControlsEx(&controls);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests");
-    ::DeleteFileW(app::Journal().path().c_str());  // the program's own, for the journeys
+    ::DeleteFileW(history::Journal().path().c_str());  // the program's own, for the journeys
     ::RegSetKeyValueW(HKEY_CURRENT_USER, kScratchRun, L"", REG_SZ, L"", 2);
   }
 
   static void Store(const wchar_t* key, const std::wstring& value) {
-    ASSERT_TRUE(app::SaveSetting(app::kSettingsApp, app::kSettingsSection, key, value));
+    ASSERT_TRUE(history::SaveSetting(history::kSettingsApp, history::kSettingsSection, key, value));
   }
   static std::wstring Stored(const wchar_t* key) {
-    return app::GetSetting(app::kSettingsApp, app::kSettingsSection, key, L"<absent>");
+    return history::GetSetting(history::kSettingsApp, history::kSettingsSection, key, L"<absent>");
   }
   // The window; its files go to folder (the scratch folder unless given).
   app::Form1& Open(const std::wstring& folder = L"") {
