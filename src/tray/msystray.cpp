@@ -4,6 +4,7 @@
 
 #include "tray/csystray.h"
 #include "tray/notify_record.h"
+#include "win/report.h"
 
 namespace mSysTray {
 
@@ -26,7 +27,7 @@ LRESULT CALLBACK TrayWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
       control->ReAddAfterShellRestart();
     }
   } catch (...) {
-    // Nothing may unwind into the system: the event is lost, the message still goes on.
+    win::ReportCaught(L"tray notification");  // the event is lost, the message still goes on
   }
   return ::CallWindowProcW(TrayPrevWndProc, hWnd, uMsg, wParam, lParam);
 }

@@ -8,7 +8,9 @@
 namespace win {
 
 TextBlock TextBlock::WithLength(size_t length) {
-  if (length >= UINT32_MAX) throw std::length_error("text too long");
+  // Checked before it is multiplied: in a 32-bit program the size would wrap past 2^31 characters.
+  if (length >= UINT32_MAX || length > (SIZE_MAX - sizeof(Header)) / sizeof(wchar_t) - 1)
+    throw std::length_error("text too long");
   void* p = std::malloc(sizeof(Header) + (length + 1) * sizeof(wchar_t));
   if (!p) throw std::bad_alloc();
   new (p) Header{static_cast<uint32_t>(length)};

@@ -13,7 +13,7 @@ class TextBlock {
  public:
   TextBlock() noexcept = default;
   // Room for length characters (and the NUL), to be filled through data(). Throws std::bad_alloc,
-  // or std::length_error past 32 bits of length.
+  // or std::length_error for a length that its header or the address space cannot hold.
   static TextBlock WithLength(size_t length);
   explicit TextBlock(std::wstring_view text);
   ~TextBlock() { Free(p_); }

@@ -55,7 +55,6 @@ PELLUCIDOR_HANDLE_TRAITS(IconTraits, HICON, nullptr, ::DestroyIcon)
 PELLUCIDOR_HANDLE_TRAITS(CursorTraits, HCURSOR, nullptr, ::DestroyCursor)
 PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destroy)
 PELLUCIDOR_HANDLE_TRAITS(GlobalTraits, HGLOBAL, nullptr, ::GlobalFree)
-PELLUCIDOR_HANDLE_TRAITS(FindTraits, HANDLE, INVALID_HANDLE_VALUE, ::FindClose)
 PELLUCIDOR_HANDLE_TRAITS(MenuTraits, HMENU, nullptr, ::DestroyMenu)
 #undef PELLUCIDOR_HANDLE_TRAITS
 
@@ -69,7 +68,6 @@ using UniqueHicon = UniqueAny<IconTraits>;
 using UniqueHcursor = UniqueAny<CursorTraits>;
 using UniqueHimagelist = UniqueAny<ImageListTraits>;
 using UniqueHglobal = UniqueAny<GlobalTraits>;
-using UniqueFind = UniqueAny<FindTraits>;
 using UniqueHmenu = UniqueAny<MenuTraits>;
 
 }  // namespace win
