@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/list_paint_throttle.h"
 #include "clip/history_target.h"
 #include "history/journal_codec.h"
 #include "history/row_store.h"
@@ -24,7 +25,7 @@ inline constexpr wchar_t kListTooltip[] =
 class HistoryListView : public clip::HistoryTarget {
  public:
   HistoryListView() = default;
-  ~HistoryListView() override;
+  ~HistoryListView() override = default;
   HistoryListView(const HistoryListView&) = delete;
   HistoryListView& operator=(const HistoryListView&) = delete;
 
@@ -46,9 +47,8 @@ class HistoryListView : public clip::HistoryTarget {
   void RemoveDeferred(size_t position) {
     if (IsRow(position)) store_.Remove(position - 1);
   }
-  void ClearDeferred() { store_.Clear(); }
-  // settled: no row is coming in, so the scroll bar too is painted now.
-  void Refresh(bool settled = true);
+  // Shows the rows added without the control.
+  void Refresh() { throttle_.Refresh(); }
   void SetSubItem(size_t position, history::RowType type) override;
   size_t Count() const { return store_.Count(); }
   std::wstring_view ItemText(size_t position) const override {
@@ -77,22 +77,14 @@ class HistoryListView : public clip::HistoryTarget {
 
  private:
   bool IsRow(size_t position) const { return position >= 1 && position <= store_.Count(); }
-  void RefreshWhenIdle();
-  void SetCount(size_t shown);
-  static void CALLBACK RefreshTimer(HWND hwnd, UINT, UINT_PTR id, DWORD);
   static LRESULT CALLBACK ListProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR);
   LRESULT OnFindItem(const NMLVFINDITEMW& find) const;
 
   HWND hwnd_ = nullptr;
   HWND tooltip_ = nullptr;  // destroyed with the list's parent, like the list itself
   int columns_ = 0;
-  bool refreshPending_ = false;
-  DWORD pendingSince_ = 0;  // tick count of the first row that waits
-  DWORD lastRowAt_ = 0;
-  bool framePending_ = false;  // the scroll bar shows an earlier count
-  DWORD framePaintedAt_ = 0;
-  bool styleQuiet_ = false;  // the control is not told of its hidden mark meanwhile
   history::RowStore store_;
+  ListPaintThrottle throttle_;
 };
 
 }  // namespace app
