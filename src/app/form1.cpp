@@ -16,6 +16,7 @@
 #include "clip/save_log.h"
 #include "startup/mstartup.h"
 #include "win/module.h"
+#include "win/report.h"
 #include "win/system_program.h"
 
 namespace app {
@@ -49,11 +50,10 @@ RECT PixelRect(const TwipRect& t, int dpi) {
 
 }  // namespace
 
-Form1::Form1(Form1Options options) : options_(std::move(options)), journal_(options_.journalPath) {}
+Form1::Form1(Form1Options options) : options_(std::move(options)), history_(options_.journalPath) {}
 
 Form1::~Form1() {
   if (window_ && !unloaded_) Form_QueryUnload();
-  FinishCompaction();
   cSysTray1.reset();
   window_.reset();
 }
@@ -111,6 +111,9 @@ void Form1::CreateControls() {
   ListView1.Create(hwnd_, kDesign[kListView1].id, kDesign[kListView1].caption, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
   ListView1.onKeyDown = [this](WORD key, int shift) { ListView1_KeyDown(key, shift); };
+  ListView1.onChange = [this](history::JournalOp op, size_t position, std::wstring_view text) {
+    ListView1_Change(op, position, text);
+  };
   ApplyLayout();
 
   // The tray control, loaded with the values the window keeps for it.
@@ -196,138 +199,53 @@ void Form1::Form_Load() {
   (void)clip::Clear(hwnd_);  // a clipboard that stays busy is simply not emptied
   mClip::CaptureEnabled = true;
   IsLoading = false;
-  mClip::SetRecordTarget(hwnd_, &ListView1, options_.log);
+  mClip::StartRecording(hwnd_, &ListView1, options_.log);
   mClip::HookWindow(hwnd_);
   mClip::CaptureBusy = false;
   mClip::NextViewerWnd = ::SetClipboardViewer(hwnd_);
-  (void)::AddClipboardFormatListener(hwnd_);  // a second source of the same notifications
 }
 
 void Form1::RestoreEntries() {
-  const std::wstring files =
-      history::GetSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"");
-  if (!files.empty()) {
-    ListView1.ReserveItems(static_cast<size_t>(std::count(files.begin(), files.end(), L';')));
-    history::ForEachStoredEntry(files, [this](std::wstring_view entry) { ListView1.AddItemDeferred(entry); });
-    ListView1.Refresh();
-  }
-  // Changes made after the list was last stored whole, by a run that did not get to close.
-  const uint64_t hash = history::HashStoredList(files);
-  compactAt_ = history::CompactionThreshold(files.size() * sizeof(wchar_t));
-  if (!journal_.Resume(ListView1.Store(), hash)) {
-    (void)journal_.Restart(hash);
-  } else {
-    ListView1.Refresh();
-    if (!journal_.IsOpen())
-      (void)SaveEntries();  // what was replayed must not rest on a journal that cannot go on
-  }
-  ListView1.onChange = [this](history::JournalOp op, size_t position, std::wstring_view text) {
-    // Told by the change after the one that made the journal outgrow the list: by then the
-    // clipboard's own copy of a huge text is gone, and storing the list does not hold it three times.
-    const bool due = journal_.Size() > compactAt_;
-    journal_.Append(op, static_cast<uint32_t>(position), text);
-    if (due) CompactWhenDue();
-  };
-}
-
-namespace {
-
-std::wstring EncodeRows(const history::RowStore& rows) {
-  size_t size = 0;
-  for (size_t i = 0; i < rows.Count(); ++i) size += rows.Text(i).size() + 1;
-  std::wstring files;
-  files.reserve(size + size / 64 + 4);
-  for (size_t i = 0; i < rows.Count(); ++i) history::AppendEncodedEntry(files, rows.Text(i));
-  return files;
-}
-
-}  // namespace
-
-void Form1::CompactWhenDue() {
-  if (compaction_.joinable() || compactionAsked_ || !hwnd_) return;
-  // Once the change at hand is recorded and its text let go: the list is copied for storing.
-  compactionAsked_ = ::PostMessageW(hwnd_, kStoreList, 0, 0) != FALSE;
-}
-
-void Form1::StartCompaction() {
-  compactionAsked_ = false;
-  if (journal_.Size() <= compactAt_ || compaction_.joinable() || unloaded_) return;
-  try {
-    std::wstring files = EncodeRows(ListView1.Rows());
-    if (!journal_.BeginFold(history::HashStoredList(files))) {
-      compactAt_ = journal_.Size() * 2;  // trying again at every change would cost the list each time
-      return;
-    }
-    compactedBytes_ = files.size() * sizeof(wchar_t);
-    compaction_ = std::thread([files = std::move(files), hwnd = hwnd_] {
-      bool stored = false;
-      try {
-        stored = history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files);
-        // On disk before the journal for it takes the old one's place, even through a power cut.
-        if (stored) history::FlushSettings(history::kSettingsApp, history::kSettingsSection);
-      } catch (...) {
-        stored = false;
-      }
-      (void)::PostMessageW(hwnd, kListStored, stored ? 1 : 0, 0);
-    });
-  } catch (const std::exception&) {
-    // No memory or no thread for it: the change is journaled already; the list is stored at close.
-    journal_.AbandonFold();
-    compactAt_ = journal_.Size() * 2;
-  }
-}
-
-void Form1::OnListStored(bool stored) {
-  if (!compaction_.joinable()) return;
-  compaction_.join();
-  if (stored && journal_.FinishFold()) {
-    compactAt_ = history::CompactionThreshold(compactedBytes_);
-    return;
-  }
-  journal_.AbandonFold();
-  if (stored) {
-    (void)SaveEntries();  // the new stored list is in place without its journal: store it again now
-  } else {
-    compactAt_ = journal_.Size() * 2;
-  }
-}
-
-void Form1::FinishCompaction() {
-  if (!compaction_.joinable()) return;
-  compaction_.join();
-  // Its message is still on its way; the result is read from the store itself.
-  MSG msg;
-  bool stored = false;
-  if (::PeekMessageW(&msg, hwnd_, kListStored, kListStored, PM_REMOVE)) stored = msg.wParam == 1;
-  if (stored && journal_.FinishFold()) return;
-  journal_.AbandonFold();
+  history_.Load(ListView1.Store());
+  ListView1.Refresh();
 }
 
 bool Form1::SaveEntries() {
-  FinishCompaction();
-  const std::wstring files = EncodeRows(ListView1.Rows());
-  if (!history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files)) return false;
-  // Only now, with the list on disk: a kill or a power cut before this line finds the old journal
-  // for the old list, and loses nothing.
-  history::FlushSettings(history::kSettingsApp, history::kSettingsSection);
-  (void)journal_.Restart(
-      history::HashStoredList(files));  // a journal left over is for the old list: never replayed
-  compactAt_ = history::CompactionThreshold(files.size() * sizeof(wchar_t));
-  return true;
+  return history_.Store(ListView1.Rows());
+}
+
+void Form1::ListView1_Change(history::JournalOp op, size_t position, std::wstring_view text) {
+  if (history_.Record(op, position, text)) AskForFold();
+}
+
+void Form1::AskForFold() {
+  if (foldAsked_ || !hwnd_) return;
+  // Once the change at hand is recorded and its text let go: the list is copied for storing.
+  foldAsked_ = ::PostMessageW(hwnd_, kStoreList, 0, 0) != FALSE;
+}
+
+void Form1::StartFold() {
+  foldAsked_ = false;
+  if (unloaded_) return;
+  history_.StartFold(ListView1.Rows(), [hwnd = hwnd_] { (void)::PostMessageW(hwnd, kListStored, 0, 0); });
 }
 
 void Form1::Form_QueryUnload() {
   if (unloaded_) return;
   unloaded_ = true;
-  // Copies already read but not yet recorded are recorded before the list is stored.
-  mClip::RecordPendingChanges();
-  (void)SaveEntries();  // closing goes on whatever the store answers
+  // Recording stops first: every copy read until now is a row before the list is stored. Each
+  // step that may fail is on its own, so that the window always leaves the chain and the tray.
+  mClip::StopRecording();
+  try {
+    (void)SaveEntries();  // closing goes on whatever the store answers
+  } catch (...) {
+    win::ReportCaught(L"storing the list at close");
+  }
   cSysTray1->SetInTray(false);
   mClip::CaptureEnabled = false;
   (void)::ChangeClipboardChain(hwnd_, mClip::NextViewerWnd);
-  (void)::RemoveClipboardFormatListener(hwnd_);
+  mClip::NextViewerWnd = nullptr;
   mClip::UnhookWindow(hwnd_);
-  mClip::SetRecordTarget(nullptr, nullptr);
   win::DoEvents();
 }
 
@@ -432,18 +350,21 @@ void Form1::Check5_Click() {
 void Form1::PutSelectedEntryOnClipboard() {
   const auto selected = ListView1.SelectedItem();
   if (!selected) return;
+  mClip::RecordPendingChanges();  // copies read before this one are logged before it
   const std::wstring text(ListView1.ItemText(*selected));
   mClip::CaptureEnabled = false;
   (void)clip::Clear(hwnd_);
-  (void)clip::SetText(text, hwnd_);
-  mClip::NoteOwnClipboardWrite();
+  const bool written = clip::SetText(text, hwnd_);
   mClip::CaptureEnabled = true;
-  (void)clip::WriteLogLine(std::wstring(ListView1.ItemText(*selected)) + clip::kPutPhrase + clip::NowText(),
-                           options_.log);
+  // Said only when it is so: the entry stays where it was when another program held the clipboard.
+  if (written)
+    (void)clip::WriteLogLine(std::wstring(ListView1.ItemText(*selected)) + clip::kPutPhrase + clip::NowText(),
+                             options_.log);
 }
 
 void Form1::Check6_Click() {
   if (!PushButtonRule(Check6)) return;
+  mClip::RecordPendingChanges();  // copies read before the click are cleared with the rest
   ListView1.Clear();
   (void)clip::Clear(hwnd_);
   (void)clip::WriteLogLine(std::wstring(clip::kClearedPhrase) + clip::NowText(), options_.log);
@@ -525,7 +446,8 @@ LRESULT CALLBACK Form1::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
   try {
     return self ? self->HandleMessage(msg, wParam, lParam) : ::DefWindowProcW(hwnd, msg, wParam, lParam);
   } catch (...) {
-    return 0;  // nothing may unwind into the system's frames; the handler left its state whole
+    win::ReportCaught(L"main window");
+    return 0;  // nothing may unwind into the system's frames
   }
 }
 
@@ -556,10 +478,10 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       ShowFromTray();
       return 0;
     case kStoreList:
-      StartCompaction();
+      StartFold();
       return 0;
     case kListStored:
-      OnListStored(wParam == 1);
+      history_.FinishFold(ListView1.Rows());
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;

@@ -6,11 +6,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "app/history_list_view.h"
 #include "clip/save_log.h"
-#include "history/journal.h"
+#include "history/history_store.h"
 #include "startup/regstuff.h"
 #include "tray/csystray.h"
 #include "win/unique.h"
@@ -72,19 +71,14 @@ class Form1 {
   void Check6_MouseMove() { PushButtonHover(); }
   void ListView1_DblClick();
   void ListView1_KeyDown(WORD KeyCode, int Shift);
+  // Every row added, removed or cleared, as it happens.
+  void ListView1_Change(history::JournalOp op, size_t position, std::wstring_view text);
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
   void cSysTray1_MouseUp(int16_t& Button, int32_t& Id);
 
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
   bool SaveEntries();
-  // Stores the list whole and restarts the journal once the journal has outgrown the stored list,
-  // on a thread of its own: a list of a hundred megabytes takes a second to store.
-  void CompactWhenDue();
-  void StartCompaction();
-  void OnListStored(bool stored);
-  // Waits for a store that is under way and takes its result.
-  void FinishCompaction();
 
   // A check box's value (0 or 1); setting a new value raises its click handler, as a click would.
   static int Value(HWND check);
@@ -104,13 +98,14 @@ class Form1 {
   void ShowFromTray();
   void ShowTrayMenu();
   void PutSelectedEntryOnClipboard();
+  // Asks for the list to be stored whole once the message at hand is done (a hundred megabytes
+  // take a second to store: on a thread of its own).
+  void AskForFold();
+  void StartFold();
 
   Form1Options options_;
-  history::Journal journal_;
-  uint64_t compactAt_ = 0;  // journal bytes past which the list is stored whole again
-  std::thread compaction_;
-  bool compactionAsked_ = false;
-  uint64_t compactedBytes_ = 0;  // the size of the list being stored
+  history::HistoryStore history_;
+  bool foldAsked_ = false;
   HWND hwnd_ = nullptr;
   win::UniqueHwnd window_;
   int dpi_ = 96;

@@ -1,10 +1,12 @@
 #include "clip/capture.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <optional>
 
 #include "clip/clipboard.h"
+#include "win/report.h"
 #include "win/unique.h"
 
 namespace clip {
@@ -16,6 +18,7 @@ struct CaptureThread::Shared {
   std::deque<CapturedChange> changes;
   HANDLE ready = nullptr;  // set once the thread listens, or gave up
   HWND window = nullptr;   // the thread's own, for as long as it listens
+  std::atomic<DWORD> lastRead{0};
 };
 
 namespace {
@@ -24,29 +27,50 @@ constexpr wchar_t kWindowClass[] = L"PellucidorCapture";
 constexpr UINT kStop = WM_APP + 1;
 constexpr UINT_PTR kRetryTimer = 1;
 constexpr UINT kRetryDelayMs = 100;
-constexpr int kMaxRetries = 20;  // a clipboard that another program keeps is read again for ~2 s
+constexpr ULONGLONG kRetryForMs = 2000;  // a clipboard that another program keeps is read again
+constexpr LONGLONG kFollowMs = 3;
 
 struct Listener {
   std::shared_ptr<CaptureThread::Shared> shared;
-  DWORD lastSequence = 0;
-  bool haveSequence = false;
-  int retries = 0;
+  DWORD lastRead = 0;  // what was on the clipboard already counts as read
+  ULONGLONG retryUntil = 0;
+  bool stopping = false;
 };
+
+// True once the clipboard holds content not read yet. Copies that come back to back replace each
+// other faster than an announcement wakes this thread: for a moment after each read it watches
+// the content itself, so that it asks for the clipboard the moment the copier lets go.
+bool NewContent(const Listener& l) {
+  static const LONGLONG perSecond = [] {
+    LARGE_INTEGER f{};
+    (void)::QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER start{}, now{};
+  (void)::QueryPerformanceCounter(&start);
+  for (;;) {
+    if (::GetClipboardSequenceNumber() != l.lastRead) return true;
+    (void)::QueryPerformanceCounter(&now);
+    if ((now.QuadPart - start.QuadPart) * 1000 >= kFollowMs * perSecond) return false;
+    (void)::SwitchToThread();
+  }
+}
 
 void CaptureNew(HWND window, Listener& l) {
   // Content that changed while one change was read is the next change: read it too, at once.
-  for (;;) {
-    const DWORD now = ::GetClipboardSequenceNumber();
-    if (l.haveSequence && now == l.lastSequence) return;
-    CapturedChange c = ReadChange(window);
+  // Which changes are recorded is the recorder's to say; here each content is only read once.
+  while (NewContent(l)) {
+    CapturedChange c = ReadChange(window, l.shared->notify);
     if (!c.readable) {
       // Read again a little later, unless newer content comes first.
-      if (++l.retries <= kMaxRetries) (void)::SetTimer(window, kRetryTimer, kRetryDelayMs, nullptr);
+      if (l.retryUntil == 0) l.retryUntil = ::GetTickCount64() + kRetryForMs;
+      if (!l.stopping && ::GetTickCount64() < l.retryUntil)
+        (void)::SetTimer(window, kRetryTimer, kRetryDelayMs, nullptr);
       return;
     }
-    l.retries = 0;
-    l.lastSequence = c.sequence;
-    l.haveSequence = true;
+    l.retryUntil = 0;
+    l.lastRead = c.sequence;
+    l.shared->lastRead = c.sequence;
     {
       std::lock_guard<std::mutex> hold(l.shared->lock);
       l.shared->changes.push_back(std::move(c));
@@ -61,7 +85,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
     switch (msg) {
       case WM_CLIPBOARDUPDATE:
         if (l) {
-          l->retries = 0;
+          l->retryUntil = 0;
           CaptureNew(window, *l);
         }
         return 0;
@@ -70,6 +94,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
         if (l) CaptureNew(window, *l);
         return 0;
       case kStop:
+        if (l) l->stopping = true;
         (void)::RemoveClipboardFormatListener(window);
         ::DestroyWindow(window);
         ::PostQuitMessage(0);
@@ -78,6 +103,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
         break;
     }
   } catch (...) {
+    win::ReportCaught(L"capture");
     return 0;  // nothing may unwind into the system's frames
   }
   return ::DefWindowProcW(window, msg, wParam, lParam);
@@ -95,8 +121,8 @@ DWORD WINAPI Run(void* param) {
       ::CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
   if (window) {
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&l));
-    l.lastSequence = ::GetClipboardSequenceNumber();  // what is there already is not a change
-    l.haveSequence = true;
+    l.lastRead = ::GetClipboardSequenceNumber();
+    l.shared->lastRead = l.lastRead;
     if (!::AddClipboardFormatListener(window)) {
       ::DestroyWindow(window);
       window = nullptr;
@@ -121,12 +147,19 @@ int FormatMask(const Formats& formats) {
   return mask;
 }
 
-CapturedChange ReadChange(HWND owner) {
+CapturedChange ReadChange(HWND opener, HWND program) {
   CapturedChange c;
-  ClipboardSession session(owner);
-  // Nothing changes the content while it is open: this sequence number is that of what is read.
-  c.sequence = ::GetClipboardSequenceNumber();
+  ClipboardSession session(opener);
+  c.sequence = session.Sequence();
   ::GetLocalTime(&c.time);
+  if (!session.IsOpen()) {
+    c.readable = false;
+    return c;
+  }
+  // The owner comes with the content: the number read during the program's own write is not the
+  // one readers see, as closing the clipboard adds the formats it synthesises.
+  c.own = program && ::GetClipboardOwner() == program;
+  if (c.own) return c;
   const Formats formats = Formats::Available();
   c.formatMask = FormatMask(formats);
   c.fileList = c.formatMask == 0 && formats.Has(kFileList);
@@ -151,25 +184,33 @@ CaptureThread::CaptureThread(HWND notify, UINT message) : shared_(std::make_shar
   if (!ready) return;
   shared_->ready = ready.get();
   auto* param = new std::shared_ptr<Shared>(shared_);
-  thread_ = ::CreateThread(nullptr, 0, Run, param, 0, nullptr);
+  thread_.reset(::CreateThread(nullptr, 0, Run, param, 0, nullptr));
   if (!thread_) {
     delete param;
     return;
   }
   // It only waits and reads: when a copy comes it must run before the next copy replaces it.
-  (void)::SetThreadPriority(thread_, THREAD_PRIORITY_HIGHEST);
+  (void)::SetThreadPriority(thread_.get(), THREAD_PRIORITY_HIGHEST);
   (void)::WaitForSingleObject(ready.get(), INFINITE);
   shared_->ready = nullptr;
   running_ = shared_->window != nullptr;
 }
 
 CaptureThread::~CaptureThread() {
+  Stop();
+}
+
+void CaptureThread::Stop() {
   if (!thread_) return;
+  // Posted after the updates already announced: those are read first.
   if (running_) (void)::PostMessageW(shared_->window, kStop, 0, 0);
-  // A read that waits on a hung clipboard owner may keep it a while; it holds its own share of
-  // the state and ends by itself.
-  (void)::WaitForSingleObject(thread_, 5000);
-  ::CloseHandle(thread_);
+  running_ = false;
+  (void)::WaitForSingleObject(thread_.get(), 5000);
+  thread_.reset();
+}
+
+DWORD CaptureThread::LastRead() const {
+  return shared_->lastRead;
 }
 
 std::deque<CapturedChange> CaptureThread::Take() {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "win/text_block.h"
+#include "win/unique.h"
 
 namespace clip {
 
@@ -17,9 +18,10 @@ namespace clip {
 struct CapturedChange {
   DWORD sequence = 0;     // the clipboard's sequence number for this content
   SYSTEMTIME time{};      // when it was read
-  int formatMask = 0;     // one bit per format present: 1 text, 2 bitmap, 4 DIB, 8 rich text
+  int formatMask = 0;     // see FormatMask
   bool fileList = false;  // a file list and none of the formats above
   bool readable = true;   // false: another program held the clipboard, or the text was not rendered
+  bool own = false;       // written by the program itself (its window owns it): never recorded
   bool passOver = false;  // marked private, or too large for the memory there is: never recorded
   win::TextBlock text;    // for text and rich text that is not passed over
 };
@@ -28,12 +30,18 @@ class Formats;
 // Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.
 int FormatMask(const Formats& formats);
 
-// Reads the change on the clipboard now, in one opening, with owner as the clipboard's opener.
-CapturedChange ReadChange(HWND owner);
+// Reads the change on the clipboard now, in one opening, with opener as the clipboard's opener;
+// program is the window that the program's own writes are made with.
+CapturedChange ReadChange(HWND opener, HWND program);
 
-// A thread of its own that listens for clipboard updates and reads each change at once. It only
-// reads: the changes wait, in order, for the window's thread to take them, and it posts message to
-// notify after each one.
+// True when sequence numbers a later content than than (the counter wraps).
+inline bool IsLaterSequence(DWORD sequence, DWORD than) {
+  return static_cast<LONG>(sequence - than) > 0;
+}
+
+// A thread of its own that listens for clipboard updates and reads each content once, at once. It
+// only reads: the changes wait, in order, for the window's thread to take them, and it posts
+// message to notify after each one.
 class CaptureThread {
  public:
   CaptureThread(HWND notify, UINT message);
@@ -42,6 +50,12 @@ class CaptureThread {
   CaptureThread& operator=(const CaptureThread&) = delete;
 
   bool Running() const { return running_; }
+  // Ends the reading once the updates announced until now are read. A read that waits on a hung
+  // clipboard owner is waited for a few seconds only: the thread then goes on alone, holding its
+  // own share of the state, and takes nothing more.
+  void Stop();
+  // The sequence number of the newest content read.
+  DWORD LastRead() const;
   // Every change read since the last call, oldest first.
   std::deque<CapturedChange> Take();
 
@@ -49,7 +63,7 @@ class CaptureThread {
 
  private:
   std::shared_ptr<Shared> shared_;  // the thread keeps it alive for as long as it runs
-  HANDLE thread_ = nullptr;
+  win::UniqueHandle thread_;
   bool running_ = false;
 };
 

@@ -10,8 +10,7 @@ namespace clip {
 namespace {
 
 constexpr int kQuickAttempts = 50;
-constexpr int kOpenAttempts = kQuickAttempts + 100;
-constexpr DWORD kOpenRetryMs = 1;
+constexpr ULONGLONG kOpenForMs = 100;
 
 // Locks a clipboard block for reading and unlocks it again.
 class BlockView {
@@ -34,15 +33,16 @@ class BlockView {
 }  // namespace
 
 ClipboardSession::ClipboardSession(HWND owner) {
-  for (int i = 0; i < kOpenAttempts; ++i) {
+  const ULONGLONG start = ::GetTickCount64();
+  for (int attempt = 0;; ++attempt) {
     open_ = ::OpenClipboard(owner) != FALSE;
-    if (open_) break;
+    if (open_ || ::GetTickCount64() - start >= kOpenForMs) break;
     // Another reader lets go within a fraction of a millisecond, and the next copy of a burst may
     // take the clipboard first when asked for it only a millisecond later.
-    if (i < kQuickAttempts) {
+    if (attempt < kQuickAttempts) {
       (void)::SwitchToThread();
     } else {
-      ::Sleep(kOpenRetryMs);
+      ::Sleep(1);
     }
   }
 }
@@ -61,21 +61,44 @@ bool Clear(HWND owner) {
   return session.IsOpen() && ::EmptyClipboard();
 }
 
-bool SetText(std::wstring_view text, HWND owner) {
+namespace {
+
+win::UniqueHglobal UnicodeTextBlock(std::wstring_view text) {
   win::UniqueHglobal mem(::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
-  if (!mem) return false;
-  {
-    auto* p = static_cast<wchar_t*>(::GlobalLock(mem.get()));
-    if (!p) return false;
-    if (!text.empty()) std::memcpy(p, text.data(), text.size() * sizeof(wchar_t));
-    p[text.size()] = L'\0';
-    (void)::GlobalUnlock(mem.get());
-  }
-  ClipboardSession session(owner);
-  if (!session.IsOpen() || !::EmptyClipboard()) return false;
-  if (!::SetClipboardData(CF_UNICODETEXT, mem.get())) return false;
-  (void)mem.release();  // the clipboard owns it now
+  auto* p = mem ? static_cast<wchar_t*>(::GlobalLock(mem.get())) : nullptr;
+  if (!p) return {};
+  if (!text.empty()) std::memcpy(p, text.data(), text.size() * sizeof(wchar_t));
+  p[text.size()] = L'\0';
+  (void)::GlobalUnlock(mem.get());
+  return mem;
+}
+
+// The clipboard owns the block once it took it; until then it is freed with its owner.
+bool Put(win::UniqueHglobal mem) {
+  if (!mem || !::EmptyClipboard() || !::SetClipboardData(CF_UNICODETEXT, mem.get())) return false;
+  (void)mem.release();
   return true;
+}
+
+}  // namespace
+
+bool SetText(std::wstring_view text, HWND owner) {
+  win::UniqueHglobal mem = UnicodeTextBlock(text);  // made before the clipboard is held
+  if (!mem) return false;
+  ClipboardSession session(owner);
+  return session.IsOpen() && Put(std::move(mem));
+}
+
+bool ReplaceFileListWithText(DWORD sequence, HWND owner) {
+  ClipboardSession session(owner);
+  if (!session.IsOpen() || session.Sequence() != sequence) return false;
+  std::optional<std::vector<std::wstring>> names;
+  {
+    BlockView block(::GetClipboardData(CF_HDROP));
+    if (block.data()) names = FileNamesFromDropBlock(block.data(), block.size(), CP_ACP);
+  }
+  if (!names) return false;  // nothing readable: the clipboard stays as it is
+  return Put(UnicodeTextBlock(JoinPathLines(*names)));
 }
 
 std::optional<std::wstring> GetText() {
@@ -95,14 +118,6 @@ std::optional<win::TextBlock> ReadText(const ClipboardSession& open) {
 
 bool GetFormat(UINT format) {
   return ::IsClipboardFormatAvailable(format) != FALSE;
-}
-
-std::optional<std::vector<std::wstring>> GetFileNames() {
-  ClipboardSession session;
-  if (!session.IsOpen()) return std::nullopt;
-  BlockView block(::GetClipboardData(CF_HDROP));
-  if (!block.data()) return std::nullopt;
-  return FileNamesFromDropBlock(block.data(), block.size(), CP_ACP);
 }
 
 Formats Formats::Available() {

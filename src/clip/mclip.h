@@ -1,16 +1,14 @@
 // The clipboard monitor: membership of the main window in the clipboard-viewer chain through a
-// replaced window procedure, the capture flags, and the recording of each clipboard change.
+// replaced window procedure, the capture flags, and the door to the recorder of clipboard changes.
 #pragma once
 
 #include <windows.h>
 
-#include <string>
 #include <string_view>
 
 #include "clip/save_log.h"
 
 namespace clip {
-struct CapturedChange;
 class HistoryTarget;
 }  // namespace clip
 
@@ -22,9 +20,15 @@ extern WNDPROC PrevWndProc;
 extern bool CaptureEnabled;
 extern bool CaptureBusy;
 
-// Which window is hooked, which list the recorder appends to and where it logs.
-void SetRecordTarget(HWND form, clip::HistoryTarget* list, clip::LogLocations log = {});
+// Recording into list, of the changes announced to form, logged to log; from now on every change
+// is read as it comes.
+void StartRecording(HWND form, clip::HistoryTarget* list, clip::LogLocations log = {});
+// Stops reading and records, without a message pass, every change read until now; nothing is
+// recorded afterwards.
+void StopRecording() noexcept;
 
+// Installs ClipboardWndProc on the form. Re-joining the chain installs it again: a subclass put on
+// the form after it would be dropped by the next change.
 void HookWindow(HWND form);
 void UnhookWindow(HWND form);
 LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -32,25 +36,25 @@ LRESULT CALLBACK ClipboardWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
 void OnChainMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void RejoinViewerChain();
 
-// Sum of one bit per format present: 1 text, 2 bitmap, 4 device-independent bitmap, 8 rich text.
-int ReadFormatMask();
-// Records every change read since the last call, in order.
+// Records every change read since the last call, in order, each followed by its re-join and
+// message pass.
 void RecordClipboardChange();
-// The same from outside the recorder (before closing), unless a recording is under way.
+// Records every change read until now without any message pass: before the list is cleared or a
+// button logs its line, so that the rows and the log keep the order of the copies.
 void RecordPendingChanges();
-// One pass of the recording, for one change as it was read.
-void RecordOneChange(clip::CapturedChange& change);
 bool IsAlreadyListed(std::wstring_view text);
-void FileListToText();
+// Replaces the file list of the change with that sequence number by the text of its paths, unless
+// the clipboard holds newer content by now. True when it was replaced. Like every write of the
+// program's, made with its window as the clipboard's owner: never recorded itself.
+bool FileListToText(DWORD sequence);
 
-// Passes a chain message on to NextViewerWnd, never to the window itself, and never waits on a
-// next viewer that has stopped answering.
+// Passes a chain message on to NextViewerWnd, never to the window itself; a next viewer that has
+// stopped answering is waited for half a second at most.
 void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// The program's own clipboard write: its change is not new content for the recorder.
-void NoteOwnClipboardWrite();
-
-// The clipboard's sequence number of the newest change recorded or passed over.
+// The clipboard's sequence number of the newest change recorded or passed over, and of the newest
+// read (and perhaps not yet recorded).
 DWORD HandledSequence();
+DWORD ReadSequence();
 
 }  // namespace mClip

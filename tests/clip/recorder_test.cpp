@@ -164,7 +164,9 @@ TEST_F(RecorderTest, FastCopiesAreRecordedInOrderOnceAndPrivateOnesNever) {
   EXPECT_EQ(Stored(L"Files").find(L"secret"), std::wstring::npos);
 }
 
-TEST_F(RecorderTest, OwnWritesAndBusyTimesAreNotRecordedButPassedOn) {
+// The window's own writes are passed on and never recorded; another program's copy that comes
+// while the recorder is busy is passed on at once and recorded after it, not lost.
+TEST_F(RecorderTest, OwnWritesAreNotRecordedAndBusyTimesLoseNothing) {
   OtherViewer later;
   mClip::CaptureEnabled = false;
   ASSERT_TRUE(clip::SetText(L"own write", Window()));
@@ -172,11 +174,42 @@ TEST_F(RecorderTest, OwnWritesAndBusyTimesAreNotRecordedButPassedOn) {
   Copy(L"make us first");  // re-joins: the window is first, the later viewer its next
   const int before = later.draws;
   mClip::CaptureBusy = true;
-  ASSERT_TRUE(clip::SetText(L"while busy", Window()));
+  ASSERT_TRUE(testsupport::Copy({Text(L"while busy")}));
+  EXPECT_TRUE(PumpUntil([&] {
+    return later.draws > before && mClip::ReadSequence() == ::GetClipboardSequenceNumber();
+  })) << "passed on all the same";
+  EXPECT_EQ(Rows(), Texts{L"make us first"}) << "nothing recorded while busy";
   mClip::CaptureBusy = false;
   Copy(L"marker");
-  EXPECT_EQ(Rows(), (Texts{L"make us first", L"marker"}));
-  EXPECT_GT(later.draws, before) << "passed on all the same";
+  EXPECT_EQ(Rows(), (Texts{L"make us first", L"while busy", L"marker"}));
+}
+
+// Copies read but not yet recorded when something else happens keep their place: a later copy
+// never has its file list replaced for an earlier one's, and "Clear Entries" also clears what was
+// read before the click.
+TEST_F(RecorderTest, WhatWasReadBeforeALaterChangeIsRecordedAsItWas) {
+  ASSERT_TRUE(CopyFromAnotherThread({Files(L"C:\\a")}));
+  ASSERT_TRUE(WaitUntilRead());
+  ASSERT_TRUE(CopyFromAnotherThread({Files(L"C:\\b"), Text(L"names")}));
+  ASSERT_TRUE(WaitUntilRead());
+  ASSERT_TRUE(PumpUntil([&] { return Rows() == Texts{L"names"}; }));
+  EXPECT_EQ(ClipboardText(), L"names") << "the later copy is left as it is";
+  EXPECT_TRUE(::IsClipboardFormatAvailable(CF_HDROP));
+
+  ASSERT_TRUE(CopyFromAnotherThread({Text(L"before the burst")}));
+  std::thread([] { (void)RunBurst(400, 0, 1); }).join();
+  ASSERT_TRUE(WaitUntilRead());
+  ::SendMessageW(form_->Check6, BM_CLICK, 0, 0);
+  EXPECT_TRUE(Rows().empty());
+  Copy(L"marker");
+  EXPECT_EQ(Rows(), Texts{L"marker"});
+  const auto lines = LogLines();
+  const auto clear = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    return l.rfind("Clipboard was clear", 0) == 0;
+  });
+  EXPECT_EQ(AddedInLog({clear, lines.end()}), Texts{L"marker"})
+      << "every copy read before it logged before it";
+  EXPECT_GT(AddedInLog({lines.begin(), clear}).size(), 2u);
 }
 
 TEST_F(RecorderTest, ChainChangesRepairTheLinkAndArePassedOn) {
@@ -247,6 +280,22 @@ TEST_F(RecorderTest, ALockedLogOrAHeldClipboardStopsNothing) {
   Copy(L"after");
   EXPECT_EQ(Rows(), (Texts{L"while locked", L"held briefly", L"held a while", L"after"})) << "once each";
   EXPECT_EQ(LogLines().size(), 4u);
+  // Put back while another program holds the clipboard: nothing is put there, and the log says so.
+  const win::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> held{false};
+  std::thread holder([&] {
+    const clip::ClipboardSession hold;
+    held = hold.IsOpen();
+    ::WaitForSingleObject(release.get(), 60000);
+  });
+  ASSERT_TRUE(PumpUntil([&] { return held.load(); }));
+  form_->ListView1.Select(1);
+  ::SendMessageW(form_->Check5, BM_CLICK, 0, 0);
+  ::SetEvent(release.get());
+  holder.join();
+  Copy(L"marker");
+  EXPECT_EQ(LogLines().size(), 5u) << "no line for a put-back that was not made";
+  EXPECT_EQ(Rows().size(), 5u);
 }
 
 }  // namespace

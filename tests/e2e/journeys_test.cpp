@@ -116,13 +116,8 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
   EXPECT_EQ(p.Close(), 0u);  // stores the list as it was brought back
   std::multiset<std::wstring> listed;
   for (const std::wstring& t : history::DecodeFiles(Stored(L"Files"))) listed.insert(t);
-  const std::wstring added = L" was added to clipboard entries at ";
-  for (const std::string& line : testsupport::LogLines(folder_.File(L"backups.log"))) {
-    const std::wstring text = win::BytesToWide(line, CP_UTF8);
-    const size_t at = text.find(added);
-    if (at == text.npos) continue;
-    EXPECT_EQ(listed.count(text.substr(0, at)), 1u) << text.substr(0, at) << " logged, not listed once";
-  }
+  for (const std::wstring& text : AddedInLog(testsupport::LogLines(folder_.File(L"backups.log"))))
+    EXPECT_EQ(listed.count(text), 1u) << text << " logged, not listed once";
   EXPECT_FALSE(listed.empty());
 }
 

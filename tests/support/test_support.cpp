@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
+#include <thread>
 
 namespace testsupport {
 namespace {
@@ -109,6 +110,28 @@ std::wstring FillDisk(const std::wstring& folder) {
     }
   }
   return path;
+}
+
+Texts AddedInLog(const std::vector<std::string>& lines) {
+  Texts added;
+  for (const std::string& line : lines) {
+    const std::wstring text = win::BytesToWide(line, CP_UTF8);
+    const size_t at = text.find(clip::kAddedPhrase);
+    if (at != text.npos) added.push_back(text.substr(0, at));
+  }
+  return added;
+}
+
+bool CopyFromAnotherThread(const std::vector<Item>& items) {
+  bool copied = false;
+  std::thread([&] { copied = Copy(items); }).join();
+  return copied;
+}
+
+bool WaitUntilRead() {
+  for (const ULONGLONG end = ::GetTickCount64() + 60000; ::GetTickCount64() < end; ::Sleep(1))
+    if (mClip::ReadSequence() == ::GetClipboardSequenceNumber()) return true;
+  return false;
 }
 
 std::vector<std::string> LogLines(const std::wstring& path) {

@@ -113,6 +113,13 @@ inline std::wstring RegText(const std::wstring& key, const std::wstring& name, D
 }
 // The lines of a log file (its UTF-8 mark left out), split at CR LF.
 std::vector<std::string> LogLines(const std::wstring& path);
+// The entry texts of a log's "was added" lines, in order.
+Texts AddedInLog(const std::vector<std::string>& lines);
+// Copies from a thread of its own while this one (the window's) takes no message meanwhile.
+bool CopyFromAnotherThread(const std::vector<Item>& items);
+// Waits, taking no message, until the window's reader has read what the clipboard holds: the
+// window has then read everything copied so far but recorded none of it.
+bool WaitUntilRead();
 
 // A fresh main window in the test program, with scratch settings, journal, log folder and Run keys.
 inline const std::wstring kSettingsPath =
