@@ -50,7 +50,10 @@ RECT PixelRect(const TwipRect& t, int dpi) {
 
 }  // namespace
 
-Form1::Form1(Form1Options options) : options_(std::move(options)), history_(options_.journalPath) {}
+Form1::Form1(Form1Options options)
+    : options_(std::move(options)),
+      settings_(options_.settingsKey),
+      history_(settings_, options_.journalPath, options_.foldAfterBytes) {}
 
 Form1::~Form1() {
   if (window_ && !unloaded_) Form_QueryUnload();
@@ -187,14 +190,8 @@ void Form1::Form_Load() {
   RestoreEntries();
   cSysTray1->SetTrayTip(kCaption);
   cSysTray1->SetInTray(true);
-  SetValue(Check4, history::IsSwitchOn(history::GetSetting(history::kSettingsApp, history::kSettingsSection,
-                                                           L"Windows Startup", L"Off"))
-                       ? 1
-                       : 0);
-  SetValue(Check8, history::IsSwitchOn(history::GetSetting(history::kSettingsApp, history::kSettingsSection,
-                                                           L"Minimized", L"Off"))
-                       ? 1
-                       : 0);
+  SetValue(Check4, history::IsSwitchOn(history::GetSetting(settings_, L"Windows Startup", L"Off")) ? 1 : 0);
+  SetValue(Check8, history::IsSwitchOn(history::GetSetting(settings_, L"Minimized", L"Off")) ? 1 : 0);
   startMinimized_ = Value(Check8) == 1;
   (void)clip::Clear(hwnd_);  // a clipboard that stays busy is simply not emptied
   mClip::CaptureEnabled = true;
@@ -211,7 +208,7 @@ void Form1::RestoreEntries() {
 }
 
 bool Form1::SaveEntries() {
-  return history_.Store(ListView1.Rows());
+  return history_.Store(ListView1.Store());
 }
 
 void Form1::ListView1_Change(history::JournalOp op, size_t position, std::wstring_view text) {
@@ -227,7 +224,7 @@ void Form1::AskForFold() {
 void Form1::StartFold() {
   foldAsked_ = false;
   if (unloaded_) return;
-  history_.StartFold(ListView1.Rows(), [hwnd = hwnd_] { (void)::PostMessageW(hwnd, kListStored, 0, 0); });
+  history_.StartFold(ListView1.Store(), [hwnd = hwnd_] { (void)::PostMessageW(hwnd, kListStored, 0, 0); });
 }
 
 void Form1::Form_QueryUnload() {
@@ -374,21 +371,18 @@ void Form1::Check4_Click() {
   if (IsLoading) return;
   if (Value(Check4) == 1) {
     ::ShowWindow(Check8, SW_SHOW);
-    (void)history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Windows Startup",
-                               history::SwitchText(true));
+    (void)history::SaveSetting(settings_, L"Windows Startup", history::SwitchText(true));
     mStartUp::AddToStartup(options_.runKeys);
   } else {
     SetValue(Check8, 0);
     ::ShowWindow(Check8, SW_HIDE);
-    (void)history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Windows Startup",
-                               history::SwitchText(false));
+    (void)history::SaveSetting(settings_, L"Windows Startup", history::SwitchText(false));
     mStartUp::RemoveFromStartup(options_.runKeys);
   }
 }
 
 void Form1::Check8_Click() {
-  (void)history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Minimized",
-                             history::SwitchText(Value(Check8) == 1));
+  (void)history::SaveSetting(settings_, L"Minimized", history::SwitchText(Value(Check8) == 1));
 }
 
 void Form1::PushButtonHover() {
@@ -481,7 +475,7 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       StartFold();
       return 0;
     case kListStored:
-      history_.FinishFold(ListView1.Rows());
+      history_.FinishFold();
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;

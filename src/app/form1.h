@@ -34,6 +34,8 @@ struct Form1Options {
   std::wstring journalPath;        // empty: the per-user data folder
   RegStuff::RunKeys runKeys;       // where the start-up entry goes
   clip::LogLocations log;          // where backups.log goes
+  std::wstring settingsKey;        // under HKEY_CURRENT_USER; empty: the program's own
+  uint64_t foldAfterBytes = 0;     // 0: once the journal has outgrown the stored list
 };
 
 class Form1 {
@@ -104,6 +106,7 @@ class Form1 {
   void StartFold();
 
   Form1Options options_;
+  history::Settings settings_;
   history::HistoryStore history_;
   bool foldAsked_ = false;
   HWND hwnd_ = nullptr;

@@ -3,6 +3,8 @@
 namespace history {
 namespace {
 
+constexpr size_t kIdMark = 17;
+
 bool IsBlank(std::wstring_view s) {
   return s.find_first_not_of(L' ') == std::wstring_view::npos;
 }
@@ -28,13 +30,40 @@ void AppendEncodedEntry(std::wstring& out, std::wstring_view entry) {
   out += L';';
 }
 
-std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries) {
+std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries, std::optional<uint64_t> id) {
   size_t size = 0;
   for (auto e : entries) size += e.size() + 1;
   std::wstring out;
-  out.reserve(size + size / 64);
+  out.reserve(size + size / 64 + 300);
+  if (id) {
+    out.append(kIdMark, L' ');
+    out += L';';
+    for (int shift = 60; shift >= 0; shift -= 4) {
+      out.append(((*id >> shift) & 0xF) + 1, L' ');
+      out += L';';
+    }
+  }
   for (auto e : entries) AppendEncodedEntry(out, e);
   return out;
+}
+
+std::optional<uint64_t> StoredListId(std::wstring_view stored) {
+  const auto piece = [&stored](size_t& at) -> size_t {
+    const size_t end = stored.find(L';', at);
+    if (end == stored.npos || stored.substr(at, end - at).find_first_not_of(L' ') != stored.npos) return 0;
+    const size_t spaces = end - at;
+    at = end + 1;
+    return spaces;
+  };
+  size_t at = 0;
+  if (piece(at) != kIdMark) return std::nullopt;
+  uint64_t id = 0;
+  for (int digit = 0; digit < 16; ++digit) {
+    const size_t spaces = piece(at);
+    if (spaces < 1 || spaces > 16) return std::nullopt;
+    id = id << 4 | (spaces - 1);
+  }
+  return id;
 }
 
 void ForEachStoredEntry(std::wstring_view stored, const std::function<void(std::wstring_view)>& add) {

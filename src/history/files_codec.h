@@ -7,9 +7,15 @@
 //   U+001F "."     at the start of a piece: keep this piece even if it is blank
 // A value without escapes reads as it always did: split at every ";", pieces that are empty or
 // hold only spaces are skipped.
+//
+// A list stored now starts with its identity, which no other stored list shares, in pieces made
+// of spaces alone (which every reader skips): a mark of 17 spaces, then 16 pieces of 1 to 16
+// spaces, one per hexadecimal digit. The journal of changes made since names the list by it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +24,9 @@ namespace history {
 
 constexpr wchar_t kFilesEscape = L'\x1F';
 
-std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries);
+std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries, std::optional<uint64_t> id = {});
+// The identity a stored list starts with, or nothing for a list stored without one.
+std::optional<uint64_t> StoredListId(std::wstring_view stored);
 void AppendEncodedEntry(std::wstring& out, std::wstring_view entry);
 std::vector<std::wstring> DecodeFiles(std::wstring_view stored);
 // The same, handing each entry to add as it is found, without a list in between.

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "win/append.h"
 
 namespace history {
@@ -18,36 +20,35 @@ std::wstring DefaultPath() {
   return folder + L"\\history.journal";
 }
 
-std::string ReadAll(const std::wstring& path) {
-  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+// The whole file; empty when there is none; nothing when it is there but could not be read to its
+// end, which must never be taken for a shorter journal.
+std::optional<std::string> ReadWhole(const std::wstring& path) {
+  win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
-  std::string bytes;
+  if (!f) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::string();
+    return std::nullopt;
+  }
   LARGE_INTEGER size{};
-  if (!f || !::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) return bytes;
-  bytes.resize(static_cast<size_t>(size.QuadPart));
-  DWORD got = 0;
-  if (!::ReadFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
-  bytes.resize(got);
+  if (!::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) >= SIZE_MAX / 2)
+    return std::nullopt;
+  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  size_t got = 0;
+  while (got < bytes.size()) {
+    DWORD n = 0;
+    const auto chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1u << 30));
+    if (!::ReadFile(f.get(), bytes.data() + got, chunk, &n, nullptr)) return std::nullopt;
+    if (n == 0) break;
+    got += n;
+  }
+  if (got != bytes.size()) return std::nullopt;
   return bytes;
 }
 
-}  // namespace
-
-Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
-
-bool Journal::Resume(RowStore& rows, uint64_t storedHash) {
-  ParsedJournal j = ParseJournal(ReadAll(path_));
-  bool moved = true;
-  if (!j.valid || j.baseHash != storedHash) {
-    // A fold that stored the list whole but ended before its journal took the old one's place.
-    j = ParseJournal(ReadAll(NextPath()));
-    if (!j.valid || j.baseHash != storedHash) {
-      (void)::DeleteFileW(NextPath().c_str());  // for no list there is: never replayed
-      return false;
-    }
-    moved = ::MoveFileExW(NextPath().c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
-  }
-  for (const JournalEntry& e : j.entries) {
+void Apply(const std::vector<JournalEntry>& entries, RowStore& rows) {
+  for (const JournalEntry& e : entries) {
     switch (e.op) {
       case JournalOp::Add:
         rows.Add(e.text);
@@ -60,49 +61,23 @@ bool Journal::Resume(RowStore& rows, uint64_t storedHash) {
         break;
     }
   }
-  // Go on appending to it: it still applies to the same stored list. When it cannot, IsOpen tells
-  // the caller.
-  if (moved) (void)OpenForAppend(j.wholeBytes);
-  return true;
 }
 
-bool Journal::Restart(uint64_t storedHash) {
-  AbandonFold();
-  file_.reset();
-  unwritten_.clear();  // the stored list holds those changes now
-  if (path_.empty()) return false;
-  file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  const std::string header = JournalHeader(storedHash);
-  size_ = header.size();
-  return file_ && win::AppendWhole(file_.get(), header);
+win::UniqueFile OpenForWriting(const std::wstring& path, DWORD disposition) {
+  // Shared for deleting: the fold's journal is renamed into place while it is open.
+  return win::UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                       nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
-
-bool Journal::OpenForAppend(uint64_t wholeBytes) {
-  file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file_) return false;
-  // A torn last record is cut off before anything follows it.
-  FILE_END_OF_FILE_INFO end{};
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(wholeBytes);
-  if (!::SetFileInformationByHandle(file_.get(), FileEndOfFileInfo, &end, sizeof(end))) {
-    file_.reset();
-    return false;
-  }
-  size_ = wholeBytes;
-  return true;
-}
-
-namespace {
 
 // Written from where the text lies: a huge text is not copied into a record first.
 bool WriteRecord(HANDLE file, std::string_view before, JournalOp op, uint32_t position,
                  std::wstring_view text, uint64_t& size) {
   win::WholeAppend record(file);
+  const std::string head = JournalRecordHead(op, position, text);
   (void)record.Write(before);
-  (void)record.Write(JournalRecordHead(op, position, text));
+  (void)record.Write(head);
   (void)record.Write(JournalRecordBody(text));
-  (void)record.Write(JournalRecordTail(op, position, text));
+  (void)record.Write(JournalRecordTail(head, text));
   if (!record.Commit()) return false;
   size += record.Written();
   return true;
@@ -110,52 +85,149 @@ bool WriteRecord(HANDLE file, std::string_view before, JournalOp op, uint32_t po
 
 }  // namespace
 
-void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
-  if (!file_) return;  // no journal to keep: the list is still stored whole at close
+Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
+
+Journal::Resumed Journal::Resume(RowStore& rows, uint64_t base, bool* legacy) {
+  std::optional<std::string> bytes = ReadWhole(path_);
+  if (!bytes) return Resumed::kUnreadable;
+  ParsedJournal j = ParseJournal(*bytes);
+  bool fromNext = false;
+  if (!j.valid || j.base != base) {
+    // A fold that stored the list whole but ended before its journal took the old one's place.
+    bytes = ReadWhole(NextPath());
+    if (!bytes) return Resumed::kUnreadable;
+    j = ParseJournal(*bytes);
+    if (!j.valid || j.base != base) {
+      (void)::DeleteFileW(NextPath().c_str());  // for no list there is: never replayed
+      return Resumed::kNone;
+    }
+    fromNext = true;
+  }
+  Apply(j.entries, rows);
+  if (legacy) *legacy = !j.checked;
+  if (!fromNext) {
+    (void)::DeleteFileW(NextPath().c_str());  // a fold's journal for another list: never replayed
+    (void)OpenForAppend(main_, path_, j.wholeBytes, bytes->size());
+  } else if (OpenForAppend(main_, NextPath(), j.wholeBytes, bytes->size())) {
+    renamePending_ = true;
+    TryRename();
+  }
+  return Resumed::kApplied;
+}
+
+bool Journal::OpenForAppend(File& file, const std::wstring& path, uint64_t wholeBytes, uint64_t readBytes) {
+  file = File{};
+  win::UniqueFile f = OpenForWriting(path, OPEN_EXISTING);
+  LARGE_INTEGER size{};
+  // A torn last record is cut off before anything follows it, but only where it ends the file as
+  // it was read: anything else there is not ours to cut.
+  if (!f || !::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) != readBytes)
+    return false;
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(wholeBytes);
+  if (wholeBytes != readBytes && !::SetFileInformationByHandle(f.get(), FileEndOfFileInfo, &end, sizeof(end)))
+    return false;
+  file.handle = std::move(f);
+  file.size = wholeBytes;
+  return true;
+}
+
+bool Journal::Create(File& file, const std::wstring& path, uint64_t base) {
+  file = File{};
+  file.handle = OpenForWriting(path, CREATE_ALWAYS);
+  if (!file.handle) return false;
+  const std::string header = JournalHeader(base);
+  if (win::AppendWhole(file.handle.get(), header)) {
+    file.size = header.size();
+    return true;
+  }
+  file.unwritten = header;  // a full disk: it goes first once there is room
+  return false;
+}
+
+bool Journal::Restart(uint64_t base) {
+  AbandonFold();
+  main_ = File{};
+  if (path_.empty()) return false;
+  // The stored list holds every change journaled so far: what was journaled, or waits, is for the
+  // old list. Where another program holds the journal, the new one starts under the fold's name.
+  renamePending_ = false;
+  if (!Create(main_, path_, base) && !main_.handle) {
+    (void)Create(main_, NextPath(), base);
+    renamePending_ = static_cast<bool>(main_.handle);
+  }
+  return main_.handle && main_.unwritten.empty();
+}
+
+void Journal::Write(File& file, JournalOp op, uint32_t position, std::wstring_view text) {
+  if (!file.handle) return;
   // A change that a full disk refuses waits, and goes out before the next one: a journal that
   // skipped one would replay the later changes on the wrong list.
-  if (WriteRecord(file_.get(), unwritten_, op, position, text, size_)) {
-    unwritten_.clear();
+  if (WriteRecord(file.handle.get(), file.unwritten, op, position, text, file.size)) {
+    file.unwritten.clear();
   } else {
-    unwritten_ += JournalRecord(op, position, text);
+    file.unwritten += JournalRecord(op, position, text);
   }
+}
+
+void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
+  TryRename();
+  Write(main_, op, position, text);  // no journal to keep: the list is still stored whole at close
   // The journal that takes over once the list being stored is in place gets every change too.
-  if (next_ && !WriteRecord(next_.get(), {}, op, position, text, nextSize_)) AbandonFold();
+  Write(next_, op, position, text);
 }
 
-std::wstring Journal::NextPath() const {
-  return path_ + L".next";
-}
-
-bool Journal::BeginFold(uint64_t storedHash) {
+bool Journal::BeginFold(uint64_t base) {
   AbandonFold();
-  if (path_.empty() || !unwritten_.empty()) return false;  // a full disk: no room for a second journal
-  next_.reset(::CreateFileW(NextPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-  const std::string header = JournalHeader(storedHash);
-  nextSize_ = header.size();
-  if (next_ && win::AppendWhole(next_.get(), header)) return true;
+  // A full disk, or a fold's journal still waiting for its place: no room for a second one.
+  if (path_.empty() || !main_.handle || !main_.unwritten.empty() || renamePending_) return false;
+  if (Create(next_, NextPath(), base)) return true;
   AbandonFold();
   return false;
 }
 
-bool Journal::FinishFold() {
-  if (!next_) return false;
-  next_.reset();
-  file_.reset();
-  if (!::MoveFileExW(NextPath().c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    // The stored list is the new one: only the journal written for it applies now.
-    AbandonFold();
-    return false;
-  }
-  unwritten_.clear();
-  return OpenForAppend(nextSize_);
+void Journal::FinishFold() {
+  if (!next_.handle) return;
+  // On disk before it takes the old one's place, even through a power cut.
+  (void)::FlushFileBuffers(next_.handle.get());
+  main_ = std::move(next_);
+  next_ = File{};
+  renamePending_ = true;
+  TryRename();
 }
 
 void Journal::AbandonFold() {
-  if (!next_ && ::GetFileAttributesW(NextPath().c_str()) == INVALID_FILE_ATTRIBUTES) return;
-  next_.reset();
+  if (renamePending_) return;  // the fold's journal is the one that applies now
+  next_ = File{};
   (void)::DeleteFileW(NextPath().c_str());
+}
+
+void Journal::TryRename() {
+  if (renamePending_ && ::MoveFileExW(NextPath().c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING))
+    renamePending_ = false;
+}
+
+bool Journal::Continue() {
+  const std::optional<std::string> bytes = ReadWhole(path_);
+  if (!bytes) return false;
+  const ParsedJournal j = ParseJournal(*bytes);
+  if (j.valid && j.checked) return OpenForAppend(main_, path_, j.wholeBytes, bytes->size());
+  if (!bytes->empty()) return false;  // not ours to overwrite
+  return Create(main_, path_, 0);
+}
+
+std::optional<std::vector<std::wstring>> Journal::Added() const {
+  const std::optional<std::string> bytes = ReadWhole(path_);
+  if (!bytes) return std::nullopt;
+  std::vector<std::wstring> added;
+  for (JournalEntry& e : ParseJournal(*bytes).entries)
+    if (e.op == JournalOp::Add) added.push_back(std::move(e.text));
+  return added;
+}
+
+void Journal::Delete() {
+  main_ = File{};
+  (void)::DeleteFileW(path_.c_str());
 }
 
 }  // namespace history

@@ -1,6 +1,7 @@
 // The journal of list changes made since the list was last stored whole: a header naming the
-// stored list it applies to (by a hash of it), then one record per change. A record cut short by
-// a crash ends the journal; every whole record before it counts.
+// stored list it applies to, then one record per change, each with a CRC-32 of all its bytes. A
+// record cut short or damaged (a crash, a power cut) ends the journal; every whole record before
+// it counts. Journals written before records carried a CRC are still read.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +21,9 @@ struct JournalEntry {
 };
 
 struct ParsedJournal {
-  bool valid = false;  // a header was found
-  uint64_t baseHash = 0;
+  bool valid = false;    // a header was found
+  bool checked = false;  // its records carry a CRC (the format written now)
+  uint64_t base = 0;     // the stored list it applies to
   std::vector<JournalEntry> entries;
   size_t wholeBytes = 0;  // the header and the whole records; anything after them is torn
 };
@@ -30,14 +32,17 @@ struct ParsedJournal {
 // larger of 8 MB and the stored list, so that storing it costs O(1) per journaled byte.
 uint64_t CompactionThreshold(uint64_t storedListBytes);
 
+// The identity of a stored list that has none of its own (stored before lists carried one).
 uint64_t HashStoredList(std::wstring_view stored);
-std::string JournalHeader(uint64_t baseHash);
+uint32_t Crc32(std::string_view bytes, uint32_t crc = 0);
+
+std::string JournalHeader(uint64_t base);
 std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view text);
 // A record in three pieces, so that a long text can be written from where it lies: the head, the
 // text's bytes, the tail.
 std::string JournalRecordHead(JournalOp op, uint32_t position, std::wstring_view text);
 std::string_view JournalRecordBody(std::wstring_view text);
-std::string JournalRecordTail(JournalOp op, uint32_t position, std::wstring_view text);
+std::string JournalRecordTail(std::string_view head, std::wstring_view text);
 ParsedJournal ParseJournal(std::string_view bytes);
 
 }  // namespace history

@@ -22,7 +22,9 @@ std::wstring_view RowTypeLabel(RowType type) {
 }
 
 RowStore::~RowStore() {
+  pins_ = 0;
   Clear();
+  for (void* block : kept_) win::TextBlock::Free(block);
 }
 
 size_t RowStore::Add(std::wstring_view text, RowType type) {
@@ -47,6 +49,8 @@ std::wstring_view RowStore::Text(size_t index) const {
 }
 
 void RowStore::Remove(size_t index) {
+  // May throw: nothing has changed yet.
+  if (pins_ > 0 && kept_.size() == kept_.capacity()) kept_.reserve(kept_.capacity() * 2 + 16);
   void* b = rows_[index].block;
   const std::wstring_view text = View(b);
   auto it = index_.find(text);
@@ -69,12 +73,35 @@ void RowStore::Remove(size_t index) {
       it->second = left;
     }
   }
-  win::TextBlock::Free(b);
+  Free(b);
+}
+
+void RowStore::Free(void* block) {
+  if (pins_ == 0) {
+    win::TextBlock::Free(block);
+    return;
+  }
+  kept_.push_back(block);  // room made before the row went
+}
+
+std::vector<std::wstring_view> RowStore::Pin() {
+  std::vector<std::wstring_view> texts;
+  texts.reserve(rows_.size());
+  for (const Row& r : rows_) texts.push_back(View(r.block));
+  ++pins_;
+  return texts;
+}
+
+void RowStore::Unpin() {
+  if (pins_ == 0 || --pins_ > 0) return;
+  for (void* block : kept_) win::TextBlock::Free(block);
+  kept_.clear();
 }
 
 void RowStore::Clear() {
   index_.clear();
-  for (Row& r : rows_) win::TextBlock::Free(r.block);
+  if (pins_ > 0) kept_.reserve(kept_.size() + rows_.size());  // may throw: nothing changed yet
+  for (Row& r : rows_) Free(r.block);
   rows_.clear();
 }
 

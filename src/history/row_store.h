@@ -35,6 +35,10 @@ class RowStore {
   void SetType(size_t index, RowType type) { rows_[index].type = type; }
   void Remove(size_t index);
   void Clear();
+  // Every row's text, for reading on another thread while the rows go on changing: until Unpin,
+  // the texts of rows removed meanwhile are kept.
+  std::vector<std::wstring_view> Pin();
+  void Unpin();
   // Exact, case-sensitive equality with the column-1 text of any row.
   bool Contains(std::wstring_view text) const { return index_.find(text) != index_.end(); }
 
@@ -46,7 +50,11 @@ class RowStore {
   };
   static std::wstring_view View(const void* block) { return win::TextBlock::View(block); }
 
+  void Free(void* block);
+
   std::vector<Row> rows_;
+  int pins_ = 0;
+  std::vector<void*> kept_;                                // removed while pinned
   std::unordered_map<std::wstring_view, uint32_t> index_;  // text -> number of rows holding it
 };
 

@@ -12,55 +12,75 @@ std::wstring SettingsKeyPath(std::wstring_view application, std::wstring_view se
   return path;
 }
 
-std::wstring GetSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
-                        std::wstring_view defaultValue) {
-  const std::wstring path = SettingsKeyPath(application, section);
+Settings::Settings(std::wstring keyPath)
+    : keyPath_(keyPath.empty() ? SettingsKeyPath(kSettingsApp, kSettingsSection) : std::move(keyPath)) {}
+
+SettingRead Settings::Read(std::wstring_view key) const {
   HKEY raw = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) {
-    return std::wstring(defaultValue);
-  }
+  const LSTATUS opened = ::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &raw);
+  if (opened == ERROR_FILE_NOT_FOUND) return {SettingRead::kAbsent, {}};
+  if (opened != ERROR_SUCCESS) return {SettingRead::kUnreadable, {}};
   win::UniqueHkey k(raw);
   const std::wstring name(key);
   for (int attempt = 0; attempt < 4; ++attempt) {
     DWORD type = 0, bytes = 0;
-    if (::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ)) {
-      return std::wstring(defaultValue);
-    }
+    const LSTATUS asked = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &bytes);
+    if (asked == ERROR_FILE_NOT_FOUND) return {SettingRead::kAbsent, {}};
+    if (asked != ERROR_SUCCESS && asked != ERROR_MORE_DATA) return {SettingRead::kUnreadable, {}};
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return {SettingRead::kAbsent, {}};
     std::wstring value((bytes + 1) / sizeof(wchar_t) + 1, L'\0');
     DWORD got = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    const LONG rc = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
-                                       reinterpret_cast<BYTE*>(value.data()), &got);
+    const LSTATUS rc = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
+                                          reinterpret_cast<BYTE*>(value.data()), &got);
     if (rc == ERROR_MORE_DATA) continue;  // grew meanwhile
-    if (rc != ERROR_SUCCESS) return std::wstring(defaultValue);
+    if (rc == ERROR_FILE_NOT_FOUND) return {SettingRead::kAbsent, {}};
+    if (rc != ERROR_SUCCESS) return {SettingRead::kUnreadable, {}};
     value.resize(got / sizeof(wchar_t));
     // Only the terminating NULs go: whatever a damaged value holds beyond an inner NUL is kept.
     while (!value.empty() && value.back() == L'\0') value.pop_back();
-    return value;
+    return {SettingRead::kFound, std::move(value)};
   }
-  return std::wstring(defaultValue);
+  return {SettingRead::kUnreadable, {}};
 }
 
-bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
-                 const std::wstring& value) {
-  const std::wstring path = SettingsKeyPath(application, section);
+bool Settings::Save(std::wstring_view key, const std::wstring& value) const {
+  const size_t bytes = (value.size() + 1) * sizeof(wchar_t);
+  if (bytes > MAXDWORD) return false;  // never a value cut short
   HKEY raw = nullptr;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &raw,
                         nullptr) != ERROR_SUCCESS) {
     return false;
   }
   win::UniqueHkey k(raw);
   const std::wstring name(key);
   return ::RegSetValueExW(k.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+                          static_cast<DWORD>(bytes)) == ERROR_SUCCESS;
 }
 
-void FlushSettings(std::wstring_view application, std::wstring_view section) {
-  const std::wstring path = SettingsKeyPath(application, section);
+void Settings::Flush() const {
   HKEY raw = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_QUERY_VALUE, &raw) != ERROR_SUCCESS) return;
   win::UniqueHkey k(raw);
   (void)::RegFlushKey(k.get());  // best effort: the value is written either way
+}
+
+std::wstring GetSetting(const Settings& where, std::wstring_view key, std::wstring_view defaultValue) {
+  SettingRead read = where.Read(key);
+  return read.state == SettingRead::kFound ? std::move(read.value) : std::wstring(defaultValue);
+}
+
+std::wstring GetSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
+                        std::wstring_view defaultValue) {
+  return GetSetting(Settings(SettingsKeyPath(application, section)), key, defaultValue);
+}
+
+bool SaveSetting(const Settings& where, std::wstring_view key, const std::wstring& value) {
+  return where.Save(key, value);
+}
+
+bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
+                 const std::wstring& value) {
+  return Settings(SettingsKeyPath(application, section)).Save(key, value);
 }
 
 }  // namespace history

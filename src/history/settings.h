@@ -1,5 +1,6 @@
 // The per-user settings store: string values under
-// HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<application>\<section>.
+// HKEY_CURRENT_USER\Software\VB and VBA Program Settings\<application>\<section>, or under another
+// key of the user's that a caller names (the tests' scratch key).
 #pragma once
 
 #include <string>
@@ -12,14 +13,36 @@ inline constexpr wchar_t kSettingsSection[] = L"Pellucidor";
 
 std::wstring SettingsKeyPath(std::wstring_view application, std::wstring_view section);
 
-// The stored string, or the default when the value is absent or not a string.
+// A value as read: absent (or not a string) is not the same as there but unreadable, which must
+// never be taken for an absent value.
+struct SettingRead {
+  enum State { kFound, kAbsent, kUnreadable } state = kAbsent;
+  std::wstring value;
+};
+
+// One section of the store.
+class Settings {
+ public:
+  // keyPath under HKEY_CURRENT_USER; empty: the program's own section.
+  explicit Settings(std::wstring keyPath = {});
+  const std::wstring& keyPath() const { return keyPath_; }
+
+  SettingRead Read(std::wstring_view key) const;
+  // Creates or replaces the value. Returns false when the store refused it.
+  bool Save(std::wstring_view key, const std::wstring& value) const;
+  // Asks the store to put the section's values on disk now, before anything relies on them there.
+  void Flush() const;
+
+ private:
+  std::wstring keyPath_;
+};
+
+// The stored string, or the default when the value is absent, not a string or unreadable.
+std::wstring GetSetting(const Settings& where, std::wstring_view key, std::wstring_view defaultValue);
 std::wstring GetSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
                         std::wstring_view defaultValue);
-
-// Creates or replaces the value. Returns false when the store refused it.
+bool SaveSetting(const Settings& where, std::wstring_view key, const std::wstring& value);
 bool SaveSetting(std::wstring_view application, std::wstring_view section, std::wstring_view key,
                  const std::wstring& value);
-// Asks the store to put the section's values on disk now, before anything relies on them there.
-void FlushSettings(std::wstring_view application, std::wstring_view section);
 
 }  // namespace history

@@ -29,7 +29,7 @@ TEST(ClipData, FileListsAreReadWithinTheirBlock) {
     std::string block;
     std::optional<Texts> names;
   } cases[] = {
-      {DropBlock(20, true, std::wstring(L"C:\\a.txt\0D:\\\u00E9\u65E5.doc\0\0", 24)),
+      {DropBlock(20, true, std::wstring(L"C:\\a.txt\0D:\\\u00E9\u65E5.doc\0\0", 20)),
        Texts{L"C:\\a.txt", L"D:\\\u00E9\u65E5.doc"}},
       {DropBlock(20, false, std::wstring(L"C:\\x\0C:\\y\0\0", 11)),
        Texts{L"C:\\x", L"C:\\y"}},  // 8-bit names

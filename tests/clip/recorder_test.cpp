@@ -117,7 +117,7 @@ TEST_F(RecorderTest, EachKindOfContentIsRecordedOrPassedOver) {
   EXPECT_EQ(LogLines().at(0).rfind(std::string(huge.begin(), huge.end()) + " was added to", 0), 0u)
       << "logged whole";
   Close();
-  EXPECT_EQ(Stored(L"Files"), huge + L";") << "and stored whole";
+  EXPECT_EQ(StoredRows(), Texts{huge}) << "and stored whole";
 }
 
 // Copies in order, and what the list and the log hold afterwards: equal texts once, private ones never.

@@ -86,7 +86,52 @@ class Pellucidor {
 
 using namespace testsupport;
 
-using Journey = FormTest;  // for its scratch folder and settings
+// The real program keeps its list where it always does: the user's own settings and journal are
+// put aside for the test and back afterwards, also after a test run that was cut short.
+class Journey : public FormTest {
+ protected:
+  void SetUp() override {
+    FormTest::SetUp();
+    settings_ = history::Settings();
+    PutBack();
+    const HKEY user = HKEY_CURRENT_USER;
+    ASSERT_EQ(::RegCreateKeyExW(user, kAside, 0, nullptr, 0, KEY_WRITE, nullptr, &aside_, nullptr),
+              ERROR_SUCCESS);
+    const LSTATUS copied = ::RegCopyTreeW(user, settings_.keyPath().c_str(), aside_);
+    ASSERT_TRUE(copied == ERROR_SUCCESS || copied == ERROR_FILE_NOT_FOUND);
+    (void)::RegDeleteTreeW(user, settings_.keyPath().c_str());
+    for (const wchar_t* end : kJournals)
+      (void)::MoveFileW((journal_ + end).c_str(), (journal_ + end + L".aside").c_str());
+    ::RegCloseKey(aside_);
+  }
+  void TearDown() override { PutBack(); }
+  // Whatever a test left goes; what was there before it comes back.
+  void PutBack() {
+    HKEY aside = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kAside, 0, KEY_READ, &aside) != ERROR_SUCCESS) return;
+    (void)::RegDeleteTreeW(HKEY_CURRENT_USER, settings_.keyPath().c_str());
+    HKEY real = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, settings_.keyPath().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                          &real, nullptr) == ERROR_SUCCESS) {
+      const bool restored = ::RegCopyTreeW(aside, nullptr, real) == ERROR_SUCCESS;
+      ::RegCloseKey(real);
+      ::RegCloseKey(aside);
+      if (!restored) return;  // kept aside for the next run to put back
+      (void)::RegDeleteTreeW(HKEY_CURRENT_USER, kAside);
+    }
+    for (const wchar_t* end : kJournals) {
+      const std::wstring saved = journal_ + end + L".aside";
+      if (::GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES)
+        (void)::MoveFileExW(saved.c_str(), (journal_ + end).c_str(), MOVEFILE_REPLACE_EXISTING);
+      else
+        (void)::DeleteFileW((journal_ + end).c_str());
+    }
+  }
+  static constexpr wchar_t kAside[] = L"Software\\PellucidorTestsAside";
+  static constexpr const wchar_t* kJournals[] = {L"", L".next", L".side"};
+  const std::wstring journal_ = history::Journal().path();
+  HKEY aside_ = nullptr;
+};
 
 // Killed at random moments while copies come (and once with its journal's last record torn, as a
 // crash in the middle of writing it leaves it), the program comes back every time with every entry
@@ -115,7 +160,7 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
   ASSERT_TRUE(p.Start());
   EXPECT_EQ(p.Close(), 0u);  // stores the list as it was brought back
   std::multiset<std::wstring> listed;
-  for (const std::wstring& t : history::DecodeFiles(Stored(L"Files"))) listed.insert(t);
+  for (const std::wstring& t : StoredRows()) listed.insert(t);
   for (const std::wstring& text : AddedInLog(testsupport::LogLines(folder_.File(L"backups.log"))))
     EXPECT_EQ(listed.count(text), 1u) << text << " logged, not listed once";
   EXPECT_FALSE(listed.empty());
@@ -179,7 +224,7 @@ TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
   EXPECT_TRUE(choose("Down Return", [&] { return !hidden(); }));
   EXPECT_TRUE(choose("Up Return", [&] { return !p.Running(); }));
   EXPECT_EQ(p.Close(), 0u);
-  EXPECT_EQ(Stored(L"Files"), L"kept;");
+  EXPECT_EQ(StoredRows(), Texts{L"kept"});
 }
 
 }  // namespace

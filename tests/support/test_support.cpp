@@ -49,20 +49,32 @@ bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* p
 }
 
 bool Copy(const std::vector<Item>& items, DWORD holdMs) {
+  // The clipboard's owner, as any program's copy has one: emptied without one, Windows refuses the
+  // data put on it. One for each thread, and never the main window, whose copies are its own.
+  thread_local const win::UniqueHwnd owner(
+      ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
   {
     std::optional<clip::ClipboardSession> open;
-    for (int attempt = 0; attempt < 20 && !open.emplace().IsOpen(); ++attempt) ::Sleep(1);
+    // As patient as a user: the window's reader may hold the clipboard a moment, often, on a busy machine.
+    for (const ULONGLONG end = ::GetTickCount64() + 10000;
+         !open.emplace(owner.get()).IsOpen() && ::GetTickCount64() < end;) {
+    }
     if (!open->IsOpen() || !::EmptyClipboard()) return false;
     for (const Item& item : items) {
+      bool put = false;
       if (item.format == L"bitmap") {
         HDC screen = ::GetDC(nullptr);
-        ::SetClipboardData(CF_BITMAP, ::CreateCompatibleBitmap(screen, 4, 4));
+        put = ::SetClipboardData(CF_BITMAP, ::CreateCompatibleBitmap(screen, 4, 4)) != nullptr;
         ::ReleaseDC(nullptr, screen);
       } else {
-        ::SetClipboardData(std::iswdigit(item.format[0]) ? std::wcstoul(item.format.c_str(), nullptr, 10)
-                                                         : ::RegisterClipboardFormatW(item.format.c_str()),
-                           Block(item.bytes));
+        win::UniqueHglobal block(Block(item.bytes));
+        put = ::SetClipboardData(std::iswdigit(item.format[0])
+                                     ? std::wcstoul(item.format.c_str(), nullptr, 10)
+                                     : ::RegisterClipboardFormatW(item.format.c_str()),
+                                 block.get()) != nullptr;
+        if (put) (void)block.release();  // the clipboard's now
       }
+      if (!put) return false;
     }
   }
   if (holdMs) {

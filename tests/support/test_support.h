@@ -19,6 +19,7 @@
 #include "app/form1.h"
 #include "clip/clipboard.h"
 #include "clip/mclip.h"
+#include "history/files_codec.h"
 #include "history/settings.h"
 #include "win/module.h"
 #include "win/text.h"
@@ -121,9 +122,9 @@ bool CopyFromAnotherThread(const std::vector<Item>& items);
 // window has then read everything copied so far but recorded none of it.
 bool WaitUntilRead();
 
-// A fresh main window in the test program, with scratch settings, journal, log folder and Run keys.
-inline const std::wstring kSettingsPath =
-    history::SettingsKeyPath(history::kSettingsApp, history::kSettingsSection);
+// A fresh main window in the test program, with scratch settings, journal, log folder and Run keys:
+// run on a developer's own machine, the tests touch none of the program's own.
+inline constexpr wchar_t kSettingsPath[] = L"Software\\PellucidorTests\\Settings";
 inline constexpr wchar_t kScratchRun[] = L"Software\\PellucidorTests\\Run";
 
 class FormTest : public testing::Test {
@@ -131,24 +132,27 @@ class FormTest : public testing::Test {
   void SetUp() override {
     const INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath.c_str());
     ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\PellucidorTests");
-    ::DeleteFileW(history::Journal().path().c_str());  // the program's own, for the journeys
     ::RegSetKeyValueW(HKEY_CURRENT_USER, kScratchRun, L"", REG_SZ, L"", 2);
   }
 
-  static void Store(const wchar_t* key, const std::wstring& value) {
-    ASSERT_TRUE(history::SaveSetting(history::kSettingsApp, history::kSettingsSection, key, value));
+  void Store(const wchar_t* key, const std::wstring& value) const {
+    ASSERT_TRUE(history::SaveSetting(settings_, key, value));
   }
-  static std::wstring Stored(const wchar_t* key) {
-    return history::GetSetting(history::kSettingsApp, history::kSettingsSection, key, L"<absent>");
-  }
+  std::wstring Stored(const wchar_t* key) const { return history::GetSetting(settings_, key, L"<absent>"); }
+  // The stored list's entries.
+  Texts StoredRows() const { return history::DecodeFiles(Stored(L"Files")); }
   // The window; its files go to folder (the scratch folder unless given).
   app::Form1& Open(const std::wstring& folder = L"") {
     const std::wstring where = folder.empty() ? folder_.path() : folder;
     const RegStuff::RunKeys run{HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun};
-    app::Form1Options options{
-        [] { return 0.5; }, false, where + L"\\history.journal", run, {where, folder_.File(L"fallback")}};
+    app::Form1Options options{[] { return 0.5; },
+                              false,
+                              where + L"\\history.journal",
+                              run,
+                              {where, folder_.File(L"fallback")},
+                              settings_.keyPath(),
+                              foldAfterBytes_};
     form_ = std::make_unique<app::Form1>(std::move(options));
     EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
     return *form_;
@@ -173,6 +177,8 @@ class FormTest : public testing::Test {
   void Copy(std::wstring_view text) { Copy({Text(text)}); }
 
   TempFolder folder_;
+  history::Settings settings_{kSettingsPath};
+  uint64_t foldAfterBytes_ = 0;
   std::unique_ptr<app::Form1> form_;
 };
 
