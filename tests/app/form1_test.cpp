@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <optional>
 #include <thread>
 #include <tuple>
 
@@ -275,6 +277,116 @@ TEST_F(Form1Test, AJournalThatOutgrowsTheListIsFoldedIntoIt) {
   Killed(files, ReadBytes(Journal()));
   Open();
   EXPECT_EQ(Rows().back(), L"last");
+}
+
+// Whatever the machine refuses, no entry the log says was added is lost and nothing is replaced
+// that could not be read: the stored list or the journal unreadable at start, the fold's journal
+// refused its place, a journal started on a full disk. Each run ends as a kill would leave it.
+TEST_F(Form1Test, WhatTheMachineRefusesLosesNoEntry) {
+  const auto small = SmallDisk();
+  std::optional<TempFolder> smallFolder;
+  if (small) smallFolder.emplace(*small);
+  const std::wstring kill = L"kill";  // the moment at which the run ends
+  const struct {
+    const char* what;
+    bool onSmallDisk;
+    uint64_t foldAfter;
+  } cases[] = {{"the stored list unreadable", false, 0},
+               {"the journal unreadable", false, 0},
+               {"the fold's journal refused its place", false, 1},
+               {"a journal started on a full disk", true, 0}};
+  int round = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.onSmallDisk && !small) continue;  // mounting one needs root: the case is skipped
+    const std::wstring folder = c.onSmallDisk ? smallFolder->path() : folder_.path();
+    const std::wstring journal = folder + L"\\history.journal", log = folder + L"\\backups.log";
+    const std::wstring tag = std::to_wstring(++round) + L" ";
+    (void)::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath);
+    for (const wchar_t* end : {L"", L".next", L".side"}) (void)::DeleteFileW((journal + end).c_str());
+    // What a kill leaves: the stored list and the journals as they are at that moment.
+    const auto killed = [&](const std::function<void()>& lift) {
+      lift();  // first, or the test itself could not read what is there
+      const std::wstring files = Stored(L"Files");
+      const std::string bytes[] = {ReadBytes(journal), ReadBytes(journal + L".next"),
+                                   ReadBytes(journal + L".side")};
+      Close();
+      (void)::RegDeleteTreeW(HKEY_CURRENT_USER, kSettingsPath);
+      if (files != L"<absent>") Store(L"Files", files);
+      int i = 0;
+      for (const wchar_t* end : {L"", L".next", L".side"}) (void)WriteBytes(journal + end, bytes[i++]);
+    };
+    // An earlier run that was killed: its copies are in the journal alone.
+    Store(L"Files", tag + L"stored;");
+    Open(folder);
+    if (!c.onSmallDisk) {
+      Copy(tag + L"earlier");
+      killed([] {});
+    }
+    std::wstring filler;
+    win::UniqueFile held;
+    win::UniqueHkey key;
+    const auto setAccess = [&](PACL dacl) {
+      SECURITY_DESCRIPTOR sd{};
+      ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+      ::SetSecurityDescriptorDacl(&sd, TRUE, dacl, FALSE);
+      return ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd) == ERROR_SUCCESS;
+    };
+    ACL none{};
+    ::InitializeAcl(&none, sizeof(none), ACL_REVISION);
+    switch (round) {
+      case 1: {
+        HKEY raw = nullptr;
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsPath, 0, WRITE_DAC, &raw), ERROR_SUCCESS);
+        key.reset(raw);
+        ASSERT_TRUE(setAccess(&none));  // nobody may read it now
+        ASSERT_EQ(settings_.Read(L"Files").state, history::SettingRead::kUnreadable);
+        break;
+      }
+      case 2:
+        held.reset(::CreateFileW(journal.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        break;
+      case 4:
+        filler = FillDisk(folder);
+        break;
+      default:
+        break;
+    }
+    foldAfterBytes_ = c.foldAfter;
+    Open(folder);
+    if (round == 3) {  // held as a scanner would, without letting it be replaced
+      held.reset(::CreateFileW(journal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(held);
+    }
+    Copy(tag + L"while refused " + std::wstring(20000, L'r'));  // longer than the slack of a full disk
+    if (round == 3) {
+      ASSERT_TRUE(PumpUntil([&] { return StoredRows().size() >= 2; })) << "a fold";
+      Copy(tag + L"after the fold");
+      EXPECT_NE(ReadBytes(journal + L".next"), "") << "the fold's journal waits for its place";
+    }
+    if (!filler.empty()) ::DeleteFileW(filler.c_str());
+    Copy(tag + L"with room");
+    killed([&] {
+      held.reset();
+      if (key) (void)setAccess(nullptr);
+    });
+    foldAfterBytes_ = 0;
+    Open(folder);
+    const Texts rows = Rows();
+    const auto listed = [&](const std::wstring& t) {
+      return std::find(rows.begin(), rows.end(), t) != rows.end();
+    };
+    for (const std::wstring& logged : AddedInLog(testsupport::LogLines(log)))
+      EXPECT_TRUE(logged.rfind(tag, 0) != 0 || listed(logged)) << logged.substr(0, 40);
+    EXPECT_TRUE(listed(tag + L"with room"));
+    EXPECT_EQ(
+        std::count_if(rows.begin(), rows.end(), [&](const std::wstring& t) { return t.rfind(tag, 0) == 0; }),
+        c.onSmallDisk ? 3 : 4 + (round == 3))
+        << testing::PrintToString(rows.size());
+    Close();
+  }
 }
 
 // A full disk stops neither the recording nor the list: what it refuses waits and goes out once
