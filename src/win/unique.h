@@ -57,6 +57,7 @@ PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destr
 PELLUCIDOR_HANDLE_TRAITS(GlobalTraits, HGLOBAL, nullptr, ::GlobalFree)
 PELLUCIDOR_HANDLE_TRAITS(FindTraits, HANDLE, INVALID_HANDLE_VALUE, ::FindClose)
 PELLUCIDOR_HANDLE_TRAITS(MenuTraits, HMENU, nullptr, ::DestroyMenu)
+PELLUCIDOR_HANDLE_TRAITS(ModuleTraits, HMODULE, nullptr, ::FreeLibrary)
 #undef PELLUCIDOR_HANDLE_TRAITS
 
 using UniqueHwnd = UniqueAny<WindowTraits>;
@@ -71,5 +72,6 @@ using UniqueHimagelist = UniqueAny<ImageListTraits>;
 using UniqueHglobal = UniqueAny<GlobalTraits>;
 using UniqueFind = UniqueAny<FindTraits>;
 using UniqueHmenu = UniqueAny<MenuTraits>;
+using UniqueHmodule = UniqueAny<ModuleTraits>;
 
 }  // namespace win
