@@ -74,6 +74,8 @@ bool Form1::Create(HINSTANCE instance) {
   window_.reset(::CreateWindowExW(kFormExStyle, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                   100, 100, nullptr, nullptr, instance, this));
   if (!window_) return false;
+  // Started elevated, the window still hears a second start at normal rights.
+  (void)::ChangeWindowMessageFilterEx(hwnd_, kShowRunningCopy, MSGFLT_ALLOW, nullptr);
 
   dpi_ = WindowDpi(hwnd_);
   RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_)};

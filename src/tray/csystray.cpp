@@ -69,6 +69,9 @@ HWND CreateControlWindow() {
 cSysTray::cSysTray(bool userMode, ShellNotifyFn notify)
     : window_(CreateControlWindow()), userMode_(userMode), notify_(std::move(notify)) {
   mWnd = window_.get();
+  // Started elevated, the window still hears the shell, which runs at normal rights.
+  for (const UINT message : {mSysTray::TaskbarCreatedMessage(), kTrayCallbackMessage})
+    (void)::ChangeWindowMessageFilterEx(mWnd, message, MSGFLT_ALLOW, nullptr);
 }
 
 cSysTray::~cSysTray() {
