@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "history/files_codec.h"
 #include "app/layout.h"
@@ -82,10 +83,8 @@ bool Form1::Create(HINSTANCE instance) {
   ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
   ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  windowIcon_.reset(LoadIconResource(IDI_WINDOW, ::GetSystemMetrics(SM_CXICON)));
-  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.get()));
-  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.get()));
   CreateControls();
+  ApplyIcons();
 
   Form_Load();
   // A start in the tray shows the window minimised; the minimise rule then hides it at once.
@@ -167,6 +166,20 @@ void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   ApplyLayout();
+  ApplyIcons();
+}
+
+// The window's and the tray's pictures at the sizes the system shows them at for the DPI: one that
+// the system scales itself blurs.
+void Form1::ApplyIcons() {
+  win::UniqueHicon bigIcon(LoadIconResource(IDI_WINDOW, SystemMetricForDpi(SM_CXICON, dpi_)));
+  win::UniqueHicon smallIcon(LoadIconResource(IDI_WINDOW, SystemMetricForDpi(SM_CXSMICON, dpi_)));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+  windowIcon_ = std::move(bigIcon);
+  windowSmallIcon_ = std::move(smallIcon);
+  if (HICON trayIcon = LoadIconResource(IDI_FLOPPY, SystemMetricForDpi(SM_CXSMICON, dpi_)))
+    cSysTray1->SetTrayIcon(tray::Picture::FromIcon(trayIcon));
 }
 
 void Form1::Form_Load() {

@@ -96,6 +96,7 @@ class Form1 {
   void CreateControls();
   void ApplyLayout();
   void OnDpiChanged(int dpi, const RECT& suggested);
+  void ApplyIcons();
   HWND CreateCheckBox(int control);
   void OnCommand(WPARAM wParam, LPARAM lParam);
   bool OnSetCursor(HWND over, UINT hitTest, UINT mouseMessage);
@@ -118,7 +119,7 @@ class Form1 {
   bool unloaded_ = false;
   win::UniqueHfont windowFont_, boldFont_, buttonFont_;
   win::UniqueHimagelist buttonImages_[3];
-  win::UniqueHicon windowIcon_;
+  win::UniqueHicon windowIcon_, windowSmallIcon_;
   win::UniqueHcursor customPointer_;
   HBRUSH whiteBrush_ = nullptr;  // a stock object
 };

@@ -51,6 +51,7 @@ PELLUCIDOR_HANDLE_TRAITS(FileTraits, HANDLE, INVALID_HANDLE_VALUE, ::CloseHandle
 PELLUCIDOR_HANDLE_TRAITS(HandleTraits, HANDLE, nullptr, ::CloseHandle)
 PELLUCIDOR_HANDLE_TRAITS(FontTraits, HFONT, nullptr, ::DeleteObject)
 PELLUCIDOR_HANDLE_TRAITS(RegionTraits, HRGN, nullptr, ::DeleteObject)
+PELLUCIDOR_HANDLE_TRAITS(BitmapTraits, HBITMAP, nullptr, ::DeleteObject)
 PELLUCIDOR_HANDLE_TRAITS(IconTraits, HICON, nullptr, ::DestroyIcon)
 PELLUCIDOR_HANDLE_TRAITS(CursorTraits, HCURSOR, nullptr, ::DestroyCursor)
 PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destroy)
@@ -66,6 +67,7 @@ using UniqueFile = UniqueAny<FileTraits>;
 using UniqueHandle = UniqueAny<HandleTraits>;
 using UniqueHfont = UniqueAny<FontTraits>;
 using UniqueHrgn = UniqueAny<RegionTraits>;
+using UniqueHbitmap = UniqueAny<BitmapTraits>;
 using UniqueHicon = UniqueAny<IconTraits>;
 using UniqueHcursor = UniqueAny<CursorTraits>;
 using UniqueHimagelist = UniqueAny<ImageListTraits>;
