@@ -26,6 +26,7 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 constexpr wchar_t kPointerFile[] = L"HAND-M.CUR";
 constexpr UINT kMenuShow = 1, kMenuExit = 2;
+constexpr UINT_PTR kTrayMenuTimer = 0x5460;
 constexpr int kCtrlMask = 2;  // in a key's shift state
 
 win::UniqueHfont MakeFont(double points, bool bold, int dpi) {
@@ -122,6 +123,7 @@ void Form1::CreateControls() {
   stored.WriteProperty(L"traytip", std::wstring(L"Divave Zidova"));
   cSysTray1->ReadProperties(stored);
   cSysTray1->MouseDblClick = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDblClick(button, id); };
+  cSysTray1->MouseDown = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDown(button, id); };
   cSysTray1->MouseUp = [this](int16_t& button, int32_t& id) { cSysTray1_MouseUp(button, id); };
 }
 
@@ -360,12 +362,30 @@ void Form1::ShowFromTray() {
   IsHiddenInTray = false;
 }
 
-void Form1::cSysTray1_MouseDblClick(int16_t& /*Button*/, int32_t& /*Id*/) {
+void Form1::cSysTray1_MouseDblClick(int16_t& Button, int32_t& /*Id*/) {
+  if (Button == 2) {
+    (void)::KillTimer(hwnd_, kTrayMenuTimer);
+    trayMenuPending_ = false;
+    rightUpEndsDblClick_ = true;
+  }
   ShowFromTray();
 }
 
+void Form1::cSysTray1_MouseDown(int16_t& Button, int32_t& /*Id*/) {
+  if (Button == 2) rightUpEndsDblClick_ = false;
+}
+
+// The menu waits until a second click can no longer come: a right double-click shows the window.
 void Form1::cSysTray1_MouseUp(int16_t& Button, int32_t& /*Id*/) {
-  if (Button == 2) ShowTrayMenu();
+  if (Button != 2 || std::exchange(rightUpEndsDblClick_, false)) return;
+  trayMenuPending_ = ::SetTimer(hwnd_, kTrayMenuTimer, ::GetDoubleClickTime(), nullptr) != 0;
+  if (!trayMenuPending_) ShowTrayMenu();
+}
+
+void Form1::TrayMenuTimer() {
+  (void)::KillTimer(hwnd_, kTrayMenuTimer);
+  trayMenuPending_ = false;
+  ShowTrayMenu();
 }
 
 // Windows' rule for notification-area menus: the owner in front while the menu is open, and a
@@ -569,6 +589,10 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(whiteBrush_);
     case kShowRunningCopy:
       ShowFromTray();
+      return 0;
+    case WM_TIMER:
+      if (wParam != kTrayMenuTimer) break;
+      TrayMenuTimer();
       return 0;
     case kStoreList:
       StartCompaction();

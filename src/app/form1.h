@@ -73,7 +73,10 @@ class Form1 {
   void ListView1_DblClick();
   void ListView1_KeyDown(WORD KeyCode, int Shift);
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
+  void cSysTray1_MouseDown(int16_t& Button, int32_t& Id);
   void cSysTray1_MouseUp(int16_t& Button, int32_t& Id);
+  // A right click's menu waits for the double-click time to pass without a second click.
+  bool TrayMenuPending() const { return trayMenuPending_; }
 
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
@@ -104,6 +107,7 @@ class Form1 {
   bool PushButtonRule(HWND check);
   void ShowFromTray();
   void ShowTrayMenu();
+  void TrayMenuTimer();
   void PutSelectedEntryOnClipboard();
 
   Form1Options options_;
@@ -117,6 +121,8 @@ class Form1 {
   int dpi_ = 96;
   bool startMinimized_ = false;
   bool unloaded_ = false;
+  bool trayMenuPending_ = false;
+  bool rightUpEndsDblClick_ = false;  // the release of a right double-click's second press is no click
   win::UniqueHfont windowFont_, boldFont_, buttonFont_;
   win::UniqueHimagelist buttonImages_[3];
   win::UniqueHicon windowIcon_, windowSmallIcon_;
