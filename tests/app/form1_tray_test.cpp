@@ -13,11 +13,10 @@ using Form1TrayTest = FormTest;
 
 int IconWidth(HANDLE icon) {
   ICONINFO info{};
-  if (!::GetIconInfo(static_cast<HICON>(icon), &info)) return 0;
-  const win::UniqueHbitmap color(info.hbmColor), mask(info.hbmMask);
+  ::GetIconInfo(static_cast<HICON>(icon), &info);
+  const win::UniqueHbitmap color(info.hbmColor), mask(info.hbmMask);  // the mask is as wide as the icon
   BITMAP bitmap{};
-  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
-  return bitmap.bmWidth;
+  return ::GetObjectW(mask.get(), sizeof(bitmap), &bitmap) ? bitmap.bmWidth : 0;
 }
 
 // Drawn by the system at another size, a picture blurs: the window's and the tray's are loaded at
