@@ -3,11 +3,10 @@
 #include <commctrl.h>
 
 #include "app/form1.h"
+#include "app/single_instance.h"
 #include "win/unique.h"
 
 namespace {
-
-constexpr wchar_t kInstanceMutex[] = L"Local\\Kestrelay.Pellucidor.Running";
 
 // Two copies would hand each other every clipboard notification: a second start shows the first.
 bool ShowRunningCopy() {
@@ -27,8 +26,8 @@ bool ShowRunningCopy() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  win::UniqueHandle running(::CreateMutexW(nullptr, FALSE, kInstanceMutex));
-  if (running && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+  win::UniqueHandle running;
+  if (!app::ClaimSingleInstance(running)) {
     (void)ShowRunningCopy();
     return 0;
   }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "history/files_codec.h"
 #include "app/layout.h"
@@ -26,6 +27,7 @@ constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMI
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 constexpr wchar_t kPointerFile[] = L"HAND-M.CUR";
 constexpr UINT kMenuShow = 1, kMenuExit = 2;
+constexpr UINT_PTR kTrayMenuTimer = 0x5460;
 constexpr int kCtrlMask = 2;  // in a key's shift state
 
 win::UniqueHfont MakeFont(double points, bool bold, int dpi) {
@@ -77,16 +79,16 @@ bool Form1::Create(HINSTANCE instance) {
   window_.reset(::CreateWindowExW(kFormExStyle, kFormClass, L"", kFormStyle, CW_USEDEFAULT, CW_USEDEFAULT,
                                   100, 100, nullptr, nullptr, instance, this));
   if (!window_) return false;
+  // Started elevated, the window still hears a second start at normal rights.
+  (void)::ChangeWindowMessageFilterEx(hwnd_, kShowRunningCopy, MSGFLT_ALLOW, nullptr);
 
   dpi_ = WindowDpi(hwnd_);
   RECT frame{0, 0, TwipsToPixels(kClientWidthTwips, dpi_), TwipsToPixels(kClientHeightTwips, dpi_)};
   ::AdjustWindowRectEx(&frame, kFormStyle, FALSE, kFormExStyle);
   ::SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  windowIcon_.reset(LoadIconResource(IDI_WINDOW, ::GetSystemMetrics(SM_CXICON)));
-  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.get()));
-  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.get()));
   CreateControls();
+  ApplyIcons();
 
   Form_Load();
   // A start in the tray shows the window minimised; the minimise rule then hides it at once.
@@ -127,6 +129,7 @@ void Form1::CreateControls() {
   stored.WriteProperty(L"traytip", std::wstring(L"Divave Zidova"));
   cSysTray1->ReadProperties(stored);
   cSysTray1->MouseDblClick = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDblClick(button, id); };
+  cSysTray1->MouseDown = [this](int16_t& button, int32_t& id) { cSysTray1_MouseDown(button, id); };
   cSysTray1->MouseUp = [this](int16_t& button, int32_t& id) { cSysTray1_MouseUp(button, id); };
 }
 
@@ -171,6 +174,20 @@ void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                  suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
   ApplyLayout();
+  ApplyIcons();
+}
+
+// The window's and the tray's pictures at the sizes the system shows them at for the DPI: one that
+// the system scales itself blurs.
+void Form1::ApplyIcons() {
+  win::UniqueHicon bigIcon(LoadIconResource(IDI_WINDOW, SystemMetricForDpi(SM_CXICON, dpi_)));
+  win::UniqueHicon smallIcon(LoadIconResource(IDI_WINDOW, SystemMetricForDpi(SM_CXSMICON, dpi_)));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon.get()));
+  ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon.get()));
+  windowIcon_ = std::move(bigIcon);
+  windowSmallIcon_ = std::move(smallIcon);
+  if (HICON trayIcon = LoadIconResource(IDI_FLOPPY, SystemMetricForDpi(SM_CXSMICON, dpi_)))
+    cSysTray1->SetTrayIcon(tray::Picture::FromIcon(trayIcon));
 }
 
 void Form1::Form_Load() {
@@ -260,12 +277,30 @@ void Form1::ShowFromTray() {
   IsHiddenInTray = false;
 }
 
-void Form1::cSysTray1_MouseDblClick(int16_t& /*Button*/, int32_t& /*Id*/) {
+void Form1::cSysTray1_MouseDblClick(int16_t& Button, int32_t& /*Id*/) {
+  if (Button == 2) {
+    (void)::KillTimer(hwnd_, kTrayMenuTimer);
+    trayMenuPending_ = false;
+    rightUpEndsDblClick_ = true;
+  }
   ShowFromTray();
 }
 
+void Form1::cSysTray1_MouseDown(int16_t& Button, int32_t& /*Id*/) {
+  if (Button == 2) rightUpEndsDblClick_ = false;
+}
+
+// The menu waits until a second click can no longer come: a right double-click shows the window.
 void Form1::cSysTray1_MouseUp(int16_t& Button, int32_t& /*Id*/) {
-  if (Button == 2) ShowTrayMenu();
+  if (Button != 2 || std::exchange(rightUpEndsDblClick_, false)) return;
+  trayMenuPending_ = ::SetTimer(hwnd_, kTrayMenuTimer, ::GetDoubleClickTime(), nullptr) != 0;
+  if (!trayMenuPending_) ShowTrayMenu();
+}
+
+void Form1::TrayMenuTimer() {
+  (void)::KillTimer(hwnd_, kTrayMenuTimer);
+  trayMenuPending_ = false;
+  ShowTrayMenu();
 }
 
 // Windows' rule for notification-area menus: the owner in front while the menu is open, and a
@@ -470,6 +505,10 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return reinterpret_cast<LRESULT>(whiteBrush_);
     case kShowRunningCopy:
       ShowFromTray();
+      return 0;
+    case WM_TIMER:
+      if (wParam != kTrayMenuTimer) break;
+      TrayMenuTimer();
       return 0;
     case kStoreList:
       StartFold();

@@ -76,7 +76,10 @@ class Form1 {
   // Every row added, removed or cleared, as it happens.
   void ListView1_Change(history::JournalOp op, size_t position, std::wstring_view text);
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
+  void cSysTray1_MouseDown(int16_t& Button, int32_t& Id);
   void cSysTray1_MouseUp(int16_t& Button, int32_t& Id);
+  // A right click's menu waits for the double-click time to pass without a second click.
+  bool TrayMenuPending() const { return trayMenuPending_; }
 
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
@@ -92,6 +95,7 @@ class Form1 {
   void CreateControls();
   void ApplyLayout();
   void OnDpiChanged(int dpi, const RECT& suggested);
+  void ApplyIcons();
   HWND CreateCheckBox(int control);
   void OnCommand(WPARAM wParam, LPARAM lParam);
   bool OnSetCursor(HWND over, UINT hitTest, UINT mouseMessage);
@@ -99,6 +103,7 @@ class Form1 {
   bool PushButtonRule(HWND check);
   void ShowFromTray();
   void ShowTrayMenu();
+  void TrayMenuTimer();
   void PutSelectedEntryOnClipboard();
   // Asks for the list to be stored whole once the message at hand is done (a hundred megabytes
   // take a second to store: on a thread of its own).
@@ -114,9 +119,11 @@ class Form1 {
   int dpi_ = 96;
   bool startMinimized_ = false;
   bool unloaded_ = false;
+  bool trayMenuPending_ = false;
+  bool rightUpEndsDblClick_ = false;  // the release of a right double-click's second press is no click
   win::UniqueHfont windowFont_, boldFont_, buttonFont_;
   win::UniqueHimagelist buttonImages_[3];
-  win::UniqueHicon windowIcon_;
+  win::UniqueHicon windowIcon_, windowSmallIcon_;
   win::UniqueHcursor customPointer_;
   HBRUSH whiteBrush_ = nullptr;  // a stock object
 };

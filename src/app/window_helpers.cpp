@@ -61,4 +61,13 @@ int WindowDpi(HWND hwnd) {
   return dpi > 0 ? dpi : 96;
 }
 
+int SystemMetricForDpi(int metric, int dpi) {
+  using GetSystemMetricsForDpiFn = int(WINAPI*)(int, UINT);
+  static const auto forDpi = reinterpret_cast<GetSystemMetricsForDpiFn>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  if (forDpi) return forDpi(metric, static_cast<UINT>(dpi));
+  // Before Windows 10 (1607) the metrics are those of the system's DPI.
+  return ::MulDiv(::GetSystemMetrics(metric), dpi, WindowDpi(nullptr));
+}
+
 }  // namespace app

@@ -21,7 +21,9 @@ bool IsHomePageDraw(double r);
 // random: a uniform draw in [0, 1), seeded from the time of day unless a test supplies one.
 void OpenHomePageByChance(const std::function<double()>& random = {});
 
-// The dots per inch the window is shown at.
+// The dots per inch the window is shown at; the system's own for no window.
 int WindowDpi(HWND hwnd);
+// A system metric (SM_CXSMICON, ...) as it is at the given DPI.
+int SystemMetricForDpi(int metric, int dpi);
 
 }  // namespace app

@@ -50,6 +50,25 @@ std::string TipBytes(std::wstring_view tip) {
   return bytes;
 }
 
+// The icon's whole record: what an add carries, and a modify that asks whether the shell holds it.
+NotifyFields IconRecord(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
+  NotifyFields f;
+  f.hWnd = Handle32(hWnd);
+  f.uID = static_cast<uint32_t>(IconId);
+  if (Icon) {
+    f.hIcon = Handle32(Icon->Handle);
+    f.uFlags |= kNifIcon;
+  }
+  if (!Tip.empty()) {
+    f.szTip = TipBytes(Tip);
+    f.uFlags |= kNifTip;
+  }
+  f.uCallbackMessage = kTrayCallbackMessage;
+  f.uFlags |= kNifMessage;
+  f.cbSize = kRecordSize;
+  return f;
+}
+
 HWND CreateControlWindow() {
   static const ATOM atom = [] {
     WNDCLASSW wc{};
@@ -66,9 +85,12 @@ HWND CreateControlWindow() {
 
 }  // namespace
 
-cSysTray::cSysTray(bool userMode, ShellNotifyFn notify)
-    : window_(CreateControlWindow()), userMode_(userMode), notify_(std::move(notify)) {
+cSysTray::cSysTray(bool userMode, ShellNotifyFn notify, AddRetry retry)
+    : window_(CreateControlWindow()), userMode_(userMode), notify_(std::move(notify)), retry_(retry) {
   mWnd = window_.get();
+  // Started elevated, the window still hears the shell, which runs at normal rights.
+  for (const UINT message : {mSysTray::TaskbarCreatedMessage(), kTrayCallbackMessage})
+    (void)::ChangeWindowMessageFilterEx(mWnd, message, MSGFLT_ALLOW, nullptr);
 }
 
 cSysTray::~cSysTray() {
@@ -77,23 +99,34 @@ cSysTray::~cSysTray() {
 }
 
 bool cSysTray::AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon) {
-  NotifyFields f;
-  f.hWnd = Handle32(hWnd);
-  f.uID = static_cast<uint32_t>(IconId);
-  if (Icon) {
-    f.hIcon = Handle32(Icon->Handle);
-    f.uFlags |= kNifIcon;
-    mIcon = Icon;
-  }
-  if (!Tip.empty()) {
-    f.szTip = TipBytes(Tip);
-    f.uFlags |= kNifTip;
-    mTip = Tip;
-  }
-  f.uCallbackMessage = kTrayCallbackMessage;
-  f.uFlags |= kNifMessage;
-  f.cbSize = kRecordSize;
-  return Send(notify_, kNimAdd, f);
+  if (Icon) mIcon = Icon;
+  if (!Tip.empty()) mTip = Tip;
+  return Send(notify_, kNimAdd, IconRecord(hWnd, IconId, Tip, Icon));
+}
+
+// A refused add may still have reached a shell that timed out on it, or one that kept the icon:
+// a shell that holds the icon takes a modify of it.
+bool cSysTray::TryAdd() {
+  shown_ = AddToTray(mWnd, mIconId, TrayTip(), TrayIcon()) ||
+           Send(notify_, kNimModify, IconRecord(mWnd, mIconId, mTip, mIcon));
+  return shown_;
+}
+
+void cSysTray::StartAddRetry() {
+  // Bounded by the time since the refusal: each refused call can itself take seconds.
+  retryUntil_ = ::GetTickCount64() + retry_.forMs;
+  if (!::SetTimer(mWnd, kAddRetryTimer, retry_.everyMs, nullptr)) retryUntil_ = 0;
+}
+
+void cSysTray::StopAddRetry() {
+  if (retryUntil_ == 0) return;
+  (void)::KillTimer(mWnd, kAddRetryTimer);
+  retryUntil_ = 0;
+}
+
+void cSysTray::RetryAdd() {
+  if (mAdded && !shown_ && !TryAdd() && ::GetTickCount64() < retryUntil_) return;
+  StopAddRetry();
 }
 
 void cSysTray::RemoveFromTray(HWND hWnd, int32_t IconId) {
@@ -142,12 +175,15 @@ void cSysTray::SetInTray(bool value) {
     mSysTray::TrayPrevWndProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayWndProc)));
     (void)::SetWindowLongPtrW(mWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    // Refused when there is no task bar yet; the next one to be created gets it.
-    mAdded = AddToTray(mWnd, mIconId, TrayTip(), TrayIcon());
+    if (!TryAdd()) StartAddRetry();
+    mAdded = true;
   } else if (!value && userMode_) {
+    StopAddRetry();
+    // Also after a refused add: a shell that timed out on it may show the icon all the same.
     if (mAdded) RemoveFromTray(mWnd, mIconId);
     (void)::SetWindowLongPtrW(mWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(mSysTray::TrayPrevWndProc));
     mAdded = false;
+    shown_ = false;
   }
   mInTray = value;
   Signal(L"InTray");
@@ -155,8 +191,11 @@ void cSysTray::SetInTray(bool value) {
 
 void cSysTray::ReAddAfterShellRestart() {
   if (!mInTray || !userMode_) return;
-  // A task bar that kept the icon refuses it again: it is still there.
-  if (AddToTray(mWnd, mIconId, mTip, mIcon)) mAdded = true;
+  if (TryAdd()) {
+    StopAddRetry();
+  } else {
+    StartAddRetry();  // a new task bar can be as slow as the first
+  }
 }
 
 void cSysTray::RaiseMouseEvent(uint32_t MouseMessage, int32_t& Id) {

@@ -19,12 +19,20 @@ using ShellNotifyFn = std::function<bool(uint32_t operation, const NotifyRecord&
 
 inline constexpr wchar_t kDefaultTip[] = L"Divave Zidova\0";  // with its NUL: 14 characters
 constexpr int kControlSizeTwips = 510;
+constexpr UINT_PTR kAddRetryTimer = 1;  // on the control's own window
+
+// How often and how long an add that the shell refused is tried again: at log-on the shell can
+// time out on an add that it still carries out, or not be there yet.
+struct AddRetry {
+  UINT everyMs = 2000;
+  ULONGLONG forMs = 120000;
+};
 
 class cSysTray {
  public:
   // userMode: true when the hosting program runs (rather than being designed).
-  explicit cSysTray(bool userMode = true, ShellNotifyFn notify = {});  // Initialize
-  ~cSysTray();                                                         // Terminate
+  explicit cSysTray(bool userMode = true, ShellNotifyFn notify = {}, AddRetry retry = {});  // Initialize
+  ~cSysTray();                                                                              // Terminate
   cSysTray(const cSysTray&) = delete;
   cSysTray& operator=(const cSysTray&) = delete;
 
@@ -51,10 +59,13 @@ class cSysTray {
 
   HWND hwnd() const { return mWnd; }
   bool IsAdded() const { return mAdded; }
+  bool IsShown() const { return shown_; }  // the shell has said that it holds the icon
+  bool IsRetryingAdd() const { return retryUntil_ != 0; }
 
   // Called by the tray window procedure only.
   void RaiseMouseEvent(uint32_t MouseMessage, int32_t& Id);
   void ReAddAfterShellRestart();
+  void RetryAdd();
 
   // Events.
   std::function<void(int32_t& Id)> MouseMove;
@@ -66,6 +77,9 @@ class cSysTray {
 
  private:
   bool AddToTray(HWND hWnd, int32_t IconId, const std::wstring& Tip, const PicturePtr& Icon);
+  bool TryAdd();
+  void StartAddRetry();
+  void StopAddRetry();
   void RemoveFromTray(HWND hWnd, int32_t IconId);
   NotifyFields ModifyRecord(uint32_t flags) const;
   void Signal(std::wstring_view name) {
@@ -78,9 +92,12 @@ class cSysTray {
   HWND mWnd = nullptr;
   win::UniqueHwnd window_;  // owns mWnd
   PicturePtr mIcon;
-  bool mAdded = false;
+  bool mAdded = false;  // an add was tried: the icon may be shown
+  bool shown_ = false;
   bool userMode_;
   ShellNotifyFn notify_;
+  AddRetry retry_;
+  ULONGLONG retryUntil_ = 0;  // 0: not retrying
   PicturePtr ownPicture_;
   int width_ = kControlSizeTwips, height_ = kControlSizeTwips;
 };

@@ -25,6 +25,8 @@ LRESULT CALLBACK TrayWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
       wParam = static_cast<WPARAM>(static_cast<uint32_t>(id));
     } else if (uMsg == TaskbarCreatedMessage() && control) {
       control->ReAddAfterShellRestart();
+    } else if (uMsg == WM_TIMER && wParam == tray::kAddRetryTimer && control) {
+      control->RetryAdd();
     }
   } catch (...) {
     win::ReportCaught(L"tray notification");  // the event is lost, the message still goes on

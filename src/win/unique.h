@@ -51,11 +51,13 @@ PELLUCIDOR_HANDLE_TRAITS(FileTraits, HANDLE, INVALID_HANDLE_VALUE, ::CloseHandle
 PELLUCIDOR_HANDLE_TRAITS(HandleTraits, HANDLE, nullptr, ::CloseHandle)
 PELLUCIDOR_HANDLE_TRAITS(FontTraits, HFONT, nullptr, ::DeleteObject)
 PELLUCIDOR_HANDLE_TRAITS(RegionTraits, HRGN, nullptr, ::DeleteObject)
+PELLUCIDOR_HANDLE_TRAITS(BitmapTraits, HBITMAP, nullptr, ::DeleteObject)
 PELLUCIDOR_HANDLE_TRAITS(IconTraits, HICON, nullptr, ::DestroyIcon)
 PELLUCIDOR_HANDLE_TRAITS(CursorTraits, HCURSOR, nullptr, ::DestroyCursor)
 PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destroy)
 PELLUCIDOR_HANDLE_TRAITS(GlobalTraits, HGLOBAL, nullptr, ::GlobalFree)
 PELLUCIDOR_HANDLE_TRAITS(MenuTraits, HMENU, nullptr, ::DestroyMenu)
+PELLUCIDOR_HANDLE_TRAITS(ModuleTraits, HMODULE, nullptr, ::FreeLibrary)
 #undef PELLUCIDOR_HANDLE_TRAITS
 
 using UniqueHwnd = UniqueAny<WindowTraits>;
@@ -64,10 +66,12 @@ using UniqueFile = UniqueAny<FileTraits>;
 using UniqueHandle = UniqueAny<HandleTraits>;
 using UniqueHfont = UniqueAny<FontTraits>;
 using UniqueHrgn = UniqueAny<RegionTraits>;
+using UniqueHbitmap = UniqueAny<BitmapTraits>;
 using UniqueHicon = UniqueAny<IconTraits>;
 using UniqueHcursor = UniqueAny<CursorTraits>;
 using UniqueHimagelist = UniqueAny<ImageListTraits>;
 using UniqueHglobal = UniqueAny<GlobalTraits>;
 using UniqueHmenu = UniqueAny<MenuTraits>;
+using UniqueHmodule = UniqueAny<ModuleTraits>;
 
 }  // namespace win
