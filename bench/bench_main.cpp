@@ -28,6 +28,10 @@ namespace {
 
 // Where the measured runs log: a scratch folder, not the program's.
 clip::LogLocations g_log;
+// A settings key and a journal of the bench's own: run on a developer's machine, it touches none
+// of the program's.
+const history::Settings g_settings(L"Software\\PellucidorBench");
+std::wstring g_journal;
 
 double NowMs() {
   static LARGE_INTEGER freq = [] {
@@ -135,11 +139,14 @@ void RecordNow(const std::wstring& text, HWND owner) {
   }
 }
 
-std::unique_ptr<app::Form1> OpenForm() {
+std::unique_ptr<app::Form1> OpenForm(uint64_t foldAfterBytes = 0) {
   app::Form1Options options;
   options.random = [] { return 0.5; };
   options.quitOnDestroy = false;
   options.log = g_log;
+  options.journalPath = g_journal;
+  options.settingsKey = g_settings.keyPath();
+  options.foldAfterBytes = foldAfterBytes;
   auto form = std::make_unique<app::Form1>(std::move(options));
   form->Create(::GetModuleHandleW(nullptr));
   return form;
@@ -156,7 +163,7 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   std::unique_ptr<app::Form1> form;
   for (int run = 0; run < runs; ++run) {
     form.reset();
-    history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files);
+    history::SaveSetting(g_settings, L"Files", files);
     const size_t before = PrivateBytes();
     restores.push_back(Time([&] {
       form = OpenForm();
@@ -170,8 +177,7 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   }
   f.restore = Median(restores);
   // The share of the settings store in the restore: reading the stored value alone.
-  f.readStore = Time(
-      [] { (void)history::GetSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L""); });
+  f.readStore = Time([] { (void)history::GetSetting(g_settings, L"Files", L""); });
 
   std::vector<double> fresh, dup;
   for (int k = 0; k < changes; ++k) {
@@ -191,7 +197,7 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   }
   f.remove = Median(removes);
   f.measured = true;
-  history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"");
+  history::SaveSetting(g_settings, L"Files", L"");
   form.reset();
   return f;
 }
@@ -202,7 +208,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
                                          nullptr, nullptr, nullptr, nullptr));
   std::wstring files;
   for (const auto& t : texts) files = files + t + L";";
-  history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", files);
+  history::SaveSetting(g_settings, L"Files", files);
   std::vector<double> restores;
   std::unique_ptr<bench::PlainList> plain;
   for (int run = 0; run < runs; ++run) {
@@ -210,8 +216,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
     ::ShowWindow(host.get(), SW_HIDE);  // filled before it is shown, as a window fills at load
     restores.push_back(Time([&] {
       plain = std::make_unique<bench::PlainList>(host.get());
-      plain->Restore(history::DecodeFiles(
-          history::GetSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"")));
+      plain->Restore(history::DecodeFiles(history::GetSetting(g_settings, L"Files", L"")));
       ::ShowWindow(host.get(), SW_SHOW);
       ::UpdateWindow(host.get());
       Pump();
@@ -236,9 +241,7 @@ Figures MeasurePlain(const std::vector<std::wstring>& texts, int runs, int chang
   f.recordDup = Median(dup);
   std::vector<double> saves, removes;
   for (int run = 0; run < runs; ++run) {
-    saves.push_back(Time([&] {
-      history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", plain->BuildFiles());
-    }));
+    saves.push_back(Time([&] { history::SaveSetting(g_settings, L"Files", plain->BuildFiles()); }));
   }
   f.save = Median(saves);
   for (int k = 0; k < 21; ++k) removes.push_back(Time([&] { plain->RemoveMiddle(); }));
@@ -537,6 +540,45 @@ void MeasureBursts(bool busy) {
   for (auto& s : spinners) ::TerminateProcess(s.get(), 0);
 }
 
+// The list stored whole again and again (after every change) while another process copies, 1 ms
+// apart: the window's longest silence, with the list's texts encoded and stored on the fold's own
+// thread.
+void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
+  const std::vector<std::wstring_view> views(texts.begin(), texts.end());
+  history::SaveSetting(g_settings, L"Files", history::EncodeFiles(views));
+  auto form = OpenForm(1);
+  Pump();
+  int folds = 0;
+  double silence = 0;
+  WIN32_FILE_ATTRIBUTE_DATA journal{};
+  const auto journalBytes = [&] {
+    return ::GetFileAttributesExW(g_journal.c_str(), GetFileExInfoStandard, &journal) ? journal.nFileSizeLow
+                                                                                      : 0;
+  };
+  {
+    win::UniqueHandle copier = StartSelf(L"--burst 300 1");
+    Watch watch(form->hwnd(), false);
+    DWORD last = journalBytes();
+    PumpUntil(
+        [&] {
+          const DWORD now = journalBytes();
+          folds += now < last;  // the journal starts afresh once the list is stored whole
+          last = now;
+          return ::WaitForSingleObject(copier.get(), 0) == WAIT_OBJECT_0 &&
+                 form->ListView1.ItemText(form->ListView1.Count()) == kBurstEnd;
+        },
+        300000);
+    silence = watch.longestSilenceMs;
+  }
+  std::printf(
+      "\n%zu entries stored whole %d times during a burst of 300 copies 1 ms apart: the window's longest "
+      "silence %.0f ms\n",
+      texts.size(), folds, silence);
+  std::fflush(stdout);
+  form.reset();
+  history::SaveSetting(g_settings, L"Files", L"");
+}
+
 void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
   const auto cell = [&](double shipped, double plainValue) {
     char buf[64];
@@ -576,10 +618,18 @@ int wmain(int argc, wchar_t** argv) {
   ::CreateDirectoryW(logFolder.c_str(), nullptr);
   ::DeleteFileW((logFolder + L"\\backups.log").c_str());
   g_log = {logFolder, logFolder + L"\\fallback"};
+  g_journal = logFolder + L"\\history.journal";
 
   if (hugeOnly) {
     MeasureHugeText(4000000);
     MeasureHugeText(25000000);
+    return 0;
+  }
+  if (mode == L"--folds") {
+    TextMaker maker;
+    std::vector<std::wstring> texts;
+    while (texts.size() < 1000000) texts.push_back(maker.Next());
+    MeasureFoldsDuringBurst(texts);
     return 0;
   }
   if (mode == L"--bursts") {
@@ -639,6 +689,7 @@ int wmain(int argc, wchar_t** argv) {
         c.entries, c.saveMs, threshold / 1e6, perChange);
   }
   if (!quick) {
+    MeasureFoldsDuringBurst(texts);
     std::printf("\n");
     MeasureHugeText(4000000);
     MeasureHugeText(25000000);
@@ -647,7 +698,7 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // Cold start with an empty history, and the CPU a running window uses while nothing happens.
-  history::SaveSetting(history::kSettingsApp, history::kSettingsSection, L"Files", L"");
+  history::SaveSetting(g_settings, L"Files", L"");
   std::vector<double> cold;
   for (int run = 0; run < (quick ? 1 : 5); ++run) {
     cold.push_back(Time([] {
