@@ -4,6 +4,7 @@
 
 #include "app/form1.h"
 #include "app/single_instance.h"
+#include "win/report.h"
 #include "win/unique.h"
 
 namespace {
@@ -23,9 +24,7 @@ bool ShowRunningCopy() {
   return false;
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+int Run(HINSTANCE instance) {
   win::UniqueHandle running;
   if (!app::ClaimSingleInstance(running)) {
     (void)ShowRunningCopy();
@@ -45,4 +44,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ::DispatchMessageW(&msg);
   }
   return static_cast<int>(msg.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // What could not be read at start (no memory for a huge list in a 32-bit process) is never
+  // overwritten: the history's store refuses to store a list it did not read whole.
+  try {
+    return Run(instance);
+  } catch (...) {
+    win::ReportCaught(L"start");
+    return 1;
+  }
 }
