@@ -34,6 +34,7 @@ size_t RowStore::Add(win::TextBlock&& text, RowType type) {
   if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.empty() ? 16 : rows_.capacity() * 2);
   ++index_[text.view()];
   rows_.push_back({text.release(), type});
+  ++changes_;
   return rows_.size() - 1;
 }
 
@@ -51,6 +52,7 @@ void RowStore::Remove(size_t index) {
   const std::wstring_view text = View(b);
   auto it = index_.find(text);
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
+  ++changes_;
   if (it != index_.end()) {
     const uint32_t left = it->second - 1;
     const bool keyIsThisBlock = it->first.data() == text.data();
@@ -76,6 +78,7 @@ void RowStore::Clear() {
   index_.clear();
   for (Row& r : rows_) win::TextBlock::Free(r.block);
   rows_.clear();
+  ++changes_;
 }
 
 }  // namespace history
