@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include "app/form1.h"
+#include "win/module.h"
 #include "win/unique.h"
 
 namespace {
@@ -41,7 +42,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (::IsDialogMessageW(form.hwnd(), &msg)) continue;
+    if (win::FilterMessage(msg) || ::IsDialogMessageW(form.hwnd(), &msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
