@@ -7,6 +7,7 @@
 #include <new>
 
 #include "history/files_codec.h"
+#include "app/find_in_list.h"
 #include "app/layout.h"
 #include "app/resource_ids.h"
 #include "history/settings.h"
@@ -111,6 +112,7 @@ void Form1::CreateControls() {
   ListView1.Create(hwnd_, kDesign[kListView1].id, kDesign[kListView1].caption, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
   ListView1.onKeyDown = [this](WORD key, int shift) { ListView1_KeyDown(key, shift); };
+  find_ = std::make_unique<FindInList>(hwnd_, ListView1);
   ApplyLayout();
 
   // The tray control, loaded with the values the window keeps for it.
@@ -530,6 +532,7 @@ LRESULT CALLBACK Form1::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (find_ && find_->OnMessage(msg, wParam, lParam)) return 0;
   switch (msg) {
     case WM_COMMAND:
       OnCommand(wParam, lParam);

@@ -37,6 +37,8 @@ struct Form1Options {
   clip::LogLocations log;          // where backups.log goes
 };
 
+class FindInList;
+
 class Form1 {
  public:
   explicit Form1(Form1Options options = {});
@@ -52,6 +54,9 @@ class Form1 {
   HWND Check3 = nullptr, Check4 = nullptr, Check5 = nullptr, Check6 = nullptr, Check8 = nullptr;
   HistoryListView ListView1;
   std::unique_ptr<tray::cSysTray> cSysTray1;
+
+  // Ctrl+F, F3 and Shift+F3: finding an entry by any part of its text.
+  FindInList& Find() const { return *find_; }
 
   bool IsLoading = false;
   bool IsHiddenInTray = false;
@@ -121,6 +126,7 @@ class Form1 {
   win::UniqueHicon windowIcon_;
   win::UniqueHcursor customPointer_;
   HBRUSH whiteBrush_ = nullptr;  // a stock object
+  std::unique_ptr<FindInList> find_;
 };
 
 }  // namespace app
