@@ -11,7 +11,7 @@ namespace {
 
 // Well inside the 50 ms after which a window seems slow; the window answers between slices.
 constexpr auto kSlice = std::chrono::milliseconds(25);
-constexpr size_t kStepChars = size_t{1} << 19;  // about a millisecond of reading
+constexpr size_t kStepChars = size_t{1} << 19;  // well under a millisecond of reading
 // On the main window, whose other timers belong to its controls' windows.
 constexpr UINT_PTR kSliceTimer = 0x4649;
 
@@ -24,7 +24,7 @@ history::CaseFold SystemCaseFold() {
   // Surrogates have no case of their own, and two side by side would be read as one character.
   std::fill(units.begin() + 0xD800, units.begin() + 0xE000, L' ');
   units[0] = L' ';
-  // Upper, then lower: so that every form of a letter (a title case, a final sigma) comes to one.
+  // Upper, then lower: forms of a letter that share their upper case (a title case) come to one.
   if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, units.data(), n, upper.data(), n, nullptr,
                       nullptr, 0) != n ||
       ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, upper.data(), n, folded.data(), n, nullptr,
