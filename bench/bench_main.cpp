@@ -1,6 +1,7 @@
 // The benchmark: the shipped code on the real platform (settings store, list view window, clipboard,
 // log file) at growing history sizes, against the plain design where that finishes in time.
-// Prints one table of medians. `--quick` runs the smallest size once, for the smoke test.
+// Prints one table of medians. `--quick` runs the smallest size once, for the smoke test; `--find`
+// the find figures alone.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -15,9 +16,12 @@
 #include <vector>
 
 #include "history/files_codec.h"
+#include "app/find_in_list.h"
 #include "app/form1.h"
 #include "history/journal_codec.h"
+#include "history/row_store.h"
 #include "history/settings.h"
+#include "history/text_search.h"
 #include "clip/clipboard.h"
 #include "clip/mclip.h"
 #include "clip/save_log.h"
@@ -73,12 +77,15 @@ size_t PrivateBytes() {
 
 int g_pumped = 0;
 UINT g_lastPumped = 0;
+HWND g_timersOf = nullptr;  // its timer messages are counted
+int g_timers = 0;
 
 void Pump() {
   MSG msg;
   while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     ++g_pumped;
     g_lastPumped = msg.message;
+    if (msg.message == WM_TIMER && msg.hwnd == g_timersOf) ++g_timers;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }
@@ -610,6 +617,117 @@ void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
   history::SaveSetting(g_settings, L"Files", L"");
 }
 
+// One Find Next over the first n texts as the window holds them, from the first row, against the
+// plainest loop over the same texts: std::wstring::find on each, and with case ignored on a
+// lower-case copy of each.
+constexpr wchar_t kAbsent[] = L"quarterly report";
+
+size_t PlainFind(const std::vector<std::wstring>& texts, size_t n, const std::wstring& needle,
+                 bool matchCase) {
+  std::wstring lowered = needle;
+  ::CharLowerBuffW(lowered.data(), static_cast<DWORD>(lowered.size()));
+  for (size_t i = 0; i < n; ++i) {
+    if (matchCase) {
+      if (texts[i].find(needle) != std::wstring::npos) return i;
+      continue;
+    }
+    std::wstring copy = texts[i];
+    ::CharLowerBuffW(copy.data(), static_cast<DWORD>(copy.size()));
+    if (copy.find(lowered) != std::wstring::npos) return i;
+  }
+  return SIZE_MAX;
+}
+
+size_t OurFind(const history::RowStore& rows, const std::wstring& needle, const history::CaseFold* fold) {
+  history::RowSearch search(rows, history::TextFinder(needle, fold), 0, true);
+  return search.Step(SIZE_MAX) == history::RowSearch::State::Found ? search.Found() : SIZE_MAX;
+}
+
+void MeasureFind(const std::vector<std::wstring>& texts, const std::vector<size_t>& sizes, bool quick) {
+  const double t0 = NowMs();
+  const history::CaseFold fold = app::SystemCaseFold();
+  std::printf(
+      "\nfind: one Find Next over every entry from the first, medians in ms: ours (plain loop, "
+      "plain/ours); "
+      "the case table is made once, in %.1f ms\n",
+      NowMs() - t0);
+  std::printf("%-5s %9s %9s | %-31s | %-31s | %-31s\n", "", "entries", "text MB",
+              "nothing found, case ignored", "nothing found, match case", "in the last row, case ignored");
+  for (const size_t n : sizes) {
+    history::RowStore rows;
+    rows.Reserve(n);
+    size_t bytes = 0;
+    for (size_t i = 0; i < n; ++i) {
+      rows.Add(texts[i]);
+      bytes += texts[i].size() * sizeof(wchar_t);
+    }
+    // The last row's start, which no other row holds (it begins with the row's own number).
+    std::wstring last = texts[n - 1].substr(0, 12);
+    ::CharUpperBuffW(last.data(), static_cast<DWORD>(last.size()));
+    const struct {
+      std::wstring needle;
+      bool matchCase;
+      size_t expected;
+    } cases[] = {{kAbsent, false, SIZE_MAX}, {kAbsent, true, SIZE_MAX}, {last, false, n - 1}};
+    std::string cells;
+    for (const auto& c : cases) {
+      std::vector<double> ours, plain;
+      bool right = true;
+      const int runs = quick ? 1 : 7, plainRuns = quick ? 1 : (n >= 1000000 ? 3 : 5);
+      for (int run = 0; run < runs; ++run) {
+        size_t found = 0;
+        ours.push_back(Time([&] { found = OurFind(rows, c.needle, c.matchCase ? nullptr : &fold); }));
+        right = right && found == c.expected;
+      }
+      for (int run = 0; run < plainRuns; ++run) {
+        size_t found = 0;
+        plain.push_back(Time([&] { found = PlainFind(texts, n, c.needle, c.matchCase); }));
+        right = right && found == c.expected;
+      }
+      char cell[64];
+      std::snprintf(cell, sizeof(cell), "%8.2f (%9.2f x%6.1f)%s | ", Median(ours), Median(plain),
+                    Median(plain) / Median(ours), right ? "" : " WRONG");
+      cells += cell;
+    }
+    std::printf("%-5s %9zu %9.1f | %s\n", "find", n, static_cast<double>(bytes) / 1e6, cells.c_str());
+    std::fflush(stdout);
+  }
+}
+
+// A search through many long texts from the window itself, found nowhere: it runs in slices, and
+// the window answers between them.
+void MeasureFindInWindow(size_t count, size_t chars) {
+  auto form = OpenForm();
+  form->ListView1.Clear();  // what earlier measures left in the journal
+  std::mt19937 gen(20261210);
+  std::wstring text(chars, L' ');
+  for (wchar_t& c : text) c = static_cast<wchar_t>(L'a' + gen() % 27);
+  form->ListView1.ReserveItems(count);
+  for (size_t i = 0; i < count; ++i) form->ListView1.AddItemDeferred(std::to_wstring(i) + text);
+  form->ListView1.Refresh();
+  Pump();
+  double took = 0, silence = 0;
+  {
+    Watch watch(form->hwnd(), false);
+    PumpFor(100);
+    g_timersOf = form->hwnd();
+    g_timers = 0;
+    took = Time([&] {
+      form->Find().Search(kAbsent, false, true);
+      PumpUntil([&] { return !form->Find().Searching(); }, 120000);
+    });
+    silence = watch.longestSilenceMs;
+  }
+  std::printf(
+      "a Find Next from the window through %zu texts of %zu characters (%.0f MB), case ignored, found "
+      "nowhere: %.0f ms in %d slices; the window's longest silence meanwhile %.0f ms\n",
+      count, chars, static_cast<double>(count * chars * sizeof(wchar_t)) / 1e6, took, g_timers + 1, silence);
+  g_timersOf = nullptr;
+  std::fflush(stdout);
+  form->ListView1.Clear();
+  form.reset();
+}
+
 void PrintRow(const char* label, size_t n, const Figures& s, const Figures& p) {
   const auto cell = [&](double shipped, double plainValue) {
     char buf[64];
@@ -668,6 +786,15 @@ int wmain(int argc, wchar_t** argv) {
     MeasureBursts(true);
     return 0;
   }
+  const std::vector<size_t> allSizes{1000, 10000, 100000, 1000000};
+  if (mode == L"--find") {
+    TextMaker maker;
+    std::vector<std::wstring> texts;
+    while (texts.size() < allSizes.back()) texts.push_back(maker.Next());
+    MeasureFind(texts, allSizes, false);
+    MeasureFindInWindow(48, 4000000);
+    return 0;
+  }
   SYSTEM_INFO si{};
   ::GetNativeSystemInfo(&si);
   std::printf(
@@ -681,8 +808,7 @@ int wmain(int argc, wchar_t** argv) {
               "bytes/entry");
   std::fflush(stdout);
 
-  const std::vector<size_t> sizes =
-      quick ? std::vector<size_t>{1000} : std::vector<size_t>{1000, 10000, 100000, 1000000};
+  const std::vector<size_t> sizes = quick ? std::vector<size_t>{1000} : allSizes;
   TextMaker maker;
   std::vector<std::wstring> texts;
   struct Compaction {
@@ -719,8 +845,10 @@ int wmain(int argc, wchar_t** argv) {
         "average entry's size\n",
         c.entries, c.saveMs, threshold / 1e6, perChange);
   }
+  MeasureFind(texts, sizes, quick);
   if (!quick) {
     MeasureFoldsDuringBurst(texts);
+    MeasureFindInWindow(48, 4000000);
     std::printf("\n");
     MeasureHugeText(4000000);
     MeasureHugeText(25000000);

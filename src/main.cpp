@@ -5,6 +5,7 @@
 #include "app/form1.h"
 #include "app/single_instance.h"
 #include "win/report.h"
+#include "win/module.h"
 #include "win/unique.h"
 
 namespace {
@@ -39,7 +40,7 @@ int Run(HINSTANCE instance) {
 
   MSG msg;
   while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (::IsDialogMessageW(form.hwnd(), &msg)) continue;
+    if (win::FilterMessage(msg) || ::IsDialogMessageW(form.hwnd(), &msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }

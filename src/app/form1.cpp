@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "history/files_codec.h"
+#include "app/find_in_list.h"
 #include "app/layout.h"
 #include "app/resource_ids.h"
 #include "history/settings.h"
@@ -119,6 +120,7 @@ void Form1::CreateControls() {
   ListView1.onChange = [this](history::JournalOp op, size_t position, std::wstring_view text) {
     ListView1_Change(op, position, text);
   };
+  find_ = std::make_unique<FindInList>(hwnd_, ListView1);
   ApplyLayout();
 
   // The tray control, loaded with the values the window keeps for it.
@@ -481,6 +483,7 @@ LRESULT CALLBACK Form1::WndProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lPara
 }
 
 LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (find_ && find_->OnMessage(msg, wParam, lParam)) return 0;
   switch (msg) {
     case WM_COMMAND:
       OnCommand(wParam, lParam);

@@ -38,6 +38,8 @@ struct Form1Options {
   uint64_t foldAfterBytes = 0;     // 0: once the journal has outgrown the stored list
 };
 
+class FindInList;
+
 class Form1 {
  public:
   explicit Form1(Form1Options options = {});
@@ -53,6 +55,9 @@ class Form1 {
   HWND Check3 = nullptr, Check4 = nullptr, Check5 = nullptr, Check6 = nullptr, Check8 = nullptr;
   HistoryListView ListView1;
   std::unique_ptr<tray::cSysTray> cSysTray1;
+
+  // Ctrl+F, F3 and Shift+F3: finding an entry by any part of its text.
+  FindInList& Find() const { return *find_; }
 
   bool IsLoading = false;
   bool IsHiddenInTray = false;
@@ -126,6 +131,7 @@ class Form1 {
   win::UniqueHicon windowIcon_, windowSmallIcon_;
   win::UniqueHcursor customPointer_;
   HBRUSH whiteBrush_ = nullptr;  // a stock object
+  std::unique_ptr<FindInList> find_;
 };
 
 }  // namespace app

@@ -36,6 +36,7 @@ size_t RowStore::Add(win::TextBlock&& text, RowType type) {
   if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.empty() ? 16 : rows_.capacity() * 2);
   ++index_[text.view()];
   rows_.push_back({text.release(), type});
+  ++changes_;
   return rows_.size() - 1;
 }
 
@@ -55,6 +56,7 @@ void RowStore::Remove(size_t index) {
   const std::wstring_view text = View(b);
   auto it = index_.find(text);
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
+  ++changes_;
   if (it != index_.end()) {
     const uint32_t left = it->second - 1;
     const bool keyIsThisBlock = it->first.data() == text.data();
@@ -103,6 +105,7 @@ void RowStore::Clear() {
   if (pins_ > 0) kept_.reserve(kept_.size() + rows_.size());  // may throw: nothing changed yet
   for (Row& r : rows_) Free(r.block);
   rows_.clear();
+  ++changes_;
 }
 
 }  // namespace history

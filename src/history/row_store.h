@@ -41,6 +41,8 @@ class RowStore {
   void Unpin();
   // Exact, case-sensitive equality with the column-1 text of any row.
   bool Contains(std::wstring_view text) const { return index_.find(text) != index_.end(); }
+  // Counts every row added or removed, so that work spread over time can tell the rows moved.
+  uint64_t Changes() const { return changes_; }
 
  private:
   // One allocation per text (a win::TextBlock kept in its raw form).
@@ -56,6 +58,7 @@ class RowStore {
   int pins_ = 0;
   std::vector<void*> kept_;                                // removed while pinned
   std::unordered_map<std::wstring_view, uint32_t> index_;  // text -> number of rows holding it
+  uint64_t changes_ = 0;
 };
 
 }  // namespace history

@@ -25,6 +25,26 @@ std::wstring ProgramFolder() {
   return path;
 }
 
+namespace {
+
+MessageFilter g_filter = nullptr;
+void* g_filterContext = nullptr;
+
+}  // namespace
+
+void SetMessageFilter(MessageFilter filter, void* context) {
+  g_filter = filter;
+  g_filterContext = context;
+}
+
+void ClearMessageFilter(void* context) {
+  if (g_filterContext == context) SetMessageFilter(nullptr, nullptr);
+}
+
+bool FilterMessage(MSG& msg) {
+  return g_filter && g_filter(g_filterContext, msg);
+}
+
 void AnswerSentMessages() {
   MSG msg;
   (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -46,6 +66,7 @@ void DoEvents(const bool* stopWhen) {
       ::PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
+    if (FilterMessage(msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }

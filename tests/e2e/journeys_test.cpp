@@ -13,6 +13,8 @@
 #include "tray/notify_record.h"
 #include "win/system_program.h"
 
+#include <dlgs.h>
+
 namespace {
 
 // The top-level window of a class that belongs to a process.
@@ -225,6 +227,46 @@ TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
   EXPECT_TRUE(choose("Up Return", [&] { return !p.Running(); }));
   EXPECT_EQ(p.Close(), 0u);
   EXPECT_EQ(StoredRows(), Texts{L"kept"});
+}
+
+// Ctrl+F opens the system's Find dialog; the text typed and Enter select the row that holds it, in
+// any case; Escape closes the dialog, and Enter then puts that row back on the clipboard.
+TEST_F(Journey, CtrlFFindsAnEntryAndEnterPutsItBack) {
+  Pellucidor p(folder_.path());
+  ASSERT_TRUE(p.Start());
+  for (const wchar_t* t : {L"the address, 12 March", L"invoice 4711", L"lunch"}) {
+    const size_t before = p.Count();
+    ASSERT_TRUE(testsupport::Copy({Text(t)}));
+    ASSERT_TRUE(PumpUntil([&] { return p.Count() > before; }));
+  }
+  const HWND list = ::GetDlgItem(p.hwnd(), 101);
+  HWND find = nullptr;
+  const auto open = [&] { return (find = FindProcessWindow(p.pid(), L"#32770")) && ::IsWindowVisible(find); };
+  // A window just started may not take keys yet: pressed again a few times at most.
+  for (int attempt = 0; attempt < 3 && !open(); ++attempt) {
+    Xdotool(p.hwnd(), "key ctrl+f");
+    (void)PumpUntil(open, 5000);
+  }
+  ASSERT_TRUE(open());
+  wchar_t text[32] = {};
+  ::GetWindowTextW(find, text, 32);
+  EXPECT_STREQ(text, L"Find");
+  EXPECT_EQ(::GetWindow(find, GW_OWNER), p.hwnd());
+  const auto typed = [&] {
+    return ::GetDlgItemTextW(find, edt1, text, 32) && std::wstring(text) == L"INVOICE";
+  };
+  for (int attempt = 0; attempt < 3 && !typed(); ++attempt) {
+    ::SetDlgItemTextW(find, edt1, L"");  // what a dialog not yet taking keys let through
+    Xdotool(find, "type INVOICE");
+    (void)PumpUntil(typed, 5000);
+  }
+  ASSERT_TRUE(typed());
+  Xdotool(find, "key Return");
+  ASSERT_TRUE(PumpUntil([&] { return ListView_GetNextItem(list, -1, LVNI_SELECTED) == 1; }));
+  Xdotool(find, "key Escape");
+  ASSERT_TRUE(PumpUntil([&] { return !::IsWindow(find); }));
+  Xdotool(p.hwnd(), "key Return");
+  EXPECT_TRUE(PumpUntil([&] { return ClipboardText() == L"invoice 4711"; }));
 }
 
 }  // namespace

@@ -1,0 +1,186 @@
+#include "app/find_in_list.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "win/module.h"
+
+namespace app {
+namespace {
+
+// Well inside the 50 ms after which a window seems slow; the window answers between slices.
+constexpr auto kSlice = std::chrono::milliseconds(25);
+constexpr size_t kStepChars = size_t{1} << 19;  // well under a millisecond of reading
+// On the main window, whose other timers belong to its controls' windows.
+constexpr UINT_PTR kSliceTimer = 0x4649;
+
+}  // namespace
+
+history::CaseFold SystemCaseFold() {
+  const int n = static_cast<int>(history::CaseFold::kUnits);
+  std::vector<wchar_t> units(history::CaseFold::kUnits), upper(units.size()), folded(units.size());
+  for (size_t u = 0; u < units.size(); ++u) units[u] = static_cast<wchar_t>(u);
+  // Surrogates have no case of their own, and two side by side would be read as one character.
+  std::fill(units.begin() + 0xD800, units.begin() + 0xE000, L' ');
+  units[0] = L' ';
+  // Upper, then lower: forms of a letter that share their upper case (a title case) come to one.
+  if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, units.data(), n, upper.data(), n, nullptr,
+                      nullptr, 0) != n ||
+      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, upper.data(), n, folded.data(), n, nullptr,
+                      nullptr, 0) != n) {
+    folded.clear();  // no mapping to be had: each unit stands for itself
+  } else {
+    folded[0] = L'\0';
+    for (size_t u = 0xD800; u < 0xE000; ++u) folded[u] = static_cast<wchar_t>(u);
+  }
+  return history::CaseFold(std::move(folded));
+}
+
+FindInList::FindInList(HWND owner, HistoryListView& list)
+    : owner_(owner), list_(list), findMessage_(::RegisterWindowMessageW(FINDMSGSTRINGW)) {
+  win::SetMessageFilter(
+      [](void* self, MSG& msg) {
+        try {
+          return static_cast<FindInList*>(self)->PreTranslate(msg);
+        } catch (...) {
+          return true;  // a key of ours that could not be served: no memory for the search
+        }
+      },
+      this);
+}
+
+FindInList::~FindInList() {
+  win::ClearMessageFilter(this);
+  StopSlices();
+  if (dialog_ && ::IsWindow(dialog_)) ::DestroyWindow(dialog_);
+}
+
+bool FindInList::PreTranslate(MSG& msg) {
+  const auto within = [&msg](HWND top) { return top && (msg.hwnd == top || ::IsChild(top, msg.hwnd)); };
+  if (msg.message == WM_KEYDOWN && (within(owner_) || within(dialog_))) {
+    const bool ctrl = ::GetKeyState(VK_CONTROL) < 0, shift = ::GetKeyState(VK_SHIFT) < 0;
+    if (msg.wParam == 'F' && ctrl && !shift) {
+      OpenDialog();
+      return true;
+    }
+    if (msg.wParam == VK_F3 && !ctrl) {
+      SearchAgain(shift);
+      return true;
+    }
+  }
+  return dialog_ && ::IsDialogMessageW(dialog_, &msg);
+}
+
+bool FindInList::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == findMessage_ && lParam) {
+    OnDialogReport(*reinterpret_cast<const FINDREPLACEW*>(lParam));
+    return true;
+  }
+  if (msg == WM_TIMER && wParam == kSliceTimer) {
+    RunSlice();
+    return true;
+  }
+  // Minimised to the tray and back: the dialog goes and comes with the window.
+  if (msg == WM_WINDOWPOSCHANGED && dialog_) {
+    const bool shown = ::IsWindowVisible(owner_) && !::IsIconic(owner_);
+    if ((::IsWindowVisible(dialog_) != FALSE) != shown) ::ShowWindow(dialog_, shown ? SW_SHOWNA : SW_HIDE);
+  }
+  return false;
+}
+
+void FindInList::OpenDialog() {
+  if (dialog_) {
+    ::SetActiveWindow(dialog_);
+    return;
+  }
+  const size_t n = std::min(lastText_.size(), std::size(dialogText_) - 1);
+  std::copy_n(lastText_.data(), n, dialogText_);
+  dialogText_[n] = L'\0';
+  dialogState_ = {};
+  dialogState_.lStructSize = sizeof(dialogState_);
+  dialogState_.hwndOwner = owner_;
+  // Whole words are not told apart: the choice is not offered.
+  dialogState_.Flags = FR_HIDEWHOLEWORD | (lastDown_ ? FR_DOWN : 0) | (lastMatchCase_ ? FR_MATCHCASE : 0);
+  dialogState_.lpstrFindWhat = dialogText_;
+  dialogState_.wFindWhatLen = static_cast<WORD>(std::size(dialogText_));
+  const HWND focus = ::GetFocus();
+  focusBefore_ = focus && ::IsChild(owner_, focus) ? focus : nullptr;
+  focusListAfter_ = false;
+  dialog_ = ::FindTextW(&dialogState_);
+}
+
+void FindInList::OnDialogReport(const FINDREPLACEW& report) {
+  if (report.Flags & FR_DIALOGTERM) {
+    const bool active = ::GetActiveWindow() == dialog_;
+    dialog_ = nullptr;
+    // Back to where the keyboard was, or to the row found, so that Enter or Delete acts on it.
+    const HWND to = focusListAfter_ ? list_.hwnd() : focusBefore_;
+    if (active && to && ::IsWindow(to) && ::IsWindowVisible(to)) ::SetFocus(to);
+    return;
+  }
+  if (report.Flags & FR_FINDNEXT)
+    Search(report.lpstrFindWhat, (report.Flags & FR_MATCHCASE) != 0, (report.Flags & FR_DOWN) != 0);
+}
+
+void FindInList::Search(std::wstring_view text, bool matchCase, bool down) {
+  StopSlices();
+  running_.reset();
+  lastText_ = text;
+  lastMatchCase_ = matchCase;
+  lastDown_ = down;
+  searched_ = true;
+  if (!matchCase && !fold_) fold_.emplace(SystemCaseFold());
+  const size_t count = list_.Count();
+  const auto selected = list_.SelectedItem();  // 1-based, as the list counts
+  size_t first = down ? 0 : count - 1;
+  if (selected) first = down ? *selected % count : (*selected + count - 2) % count;
+  running_.emplace(list_.Rows(), history::TextFinder(text, matchCase ? nullptr : &*fold_), first, down);
+  RunSlice();
+}
+
+void FindInList::SearchAgain(bool back) {
+  if (!searched_) {
+    OpenDialog();
+    return;
+  }
+  Search(std::wstring(lastText_), lastMatchCase_, lastDown_ != back);
+}
+
+void FindInList::RunSlice() {
+  if (!running_) return StopSlices();
+  const auto until = std::chrono::steady_clock::now() + kSlice;
+  history::RowSearch::State state;
+  while ((state = running_->Step(kStepChars)) == history::RowSearch::State::Running) {
+    if (std::chrono::steady_clock::now() >= until) {
+      // The timer's message comes only when no other waits: input and painting go first.
+      if (!slicing_) slicing_ = ::SetTimer(owner_, kSliceTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+      if (slicing_) return;
+    }
+  }
+  const size_t found = running_->Found();
+  running_.reset();
+  StopSlices();
+  if (state == history::RowSearch::State::Found) {
+    ShowFound(found + 1);
+  } else if (state == history::RowSearch::State::NotFound) {
+    (void)::MessageBeep(MB_OK);
+  }
+}
+
+void FindInList::ShowFound(size_t position) {
+  list_.Select(position);
+  (void)ListView_EnsureVisible(list_.hwnd(), static_cast<int>(position - 1), FALSE);
+  if (::GetActiveWindow() == owner_) {
+    ::SetFocus(list_.hwnd());
+  } else if (dialog_) {
+    focusListAfter_ = true;
+  }
+}
+
+void FindInList::StopSlices() {
+  if (slicing_) ::KillTimer(owner_, kSliceTimer);
+  slicing_ = false;
+}
+
+}  // namespace app
