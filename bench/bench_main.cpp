@@ -453,6 +453,22 @@ void PumpFor(double ms) {
   }
 }
 
+// The bare reader in a process of its own, once it listens; Stop asks it to end and tell its count.
+struct BareReaderProcess {
+  win::UniqueHandle ready{::CreateEventW(nullptr, TRUE, FALSE, kReaderReady)};
+  win::UniqueHandle stop{::CreateEventW(nullptr, TRUE, FALSE, kReaderStop)};
+  win::UniqueHandle process = StartSelf(L"--reader");
+  HWND window = nullptr;
+  BareReaderProcess() {
+    PumpUntil([&] { return ::WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }, 10000);
+    window = ::FindWindowW(L"PellucidorBenchReader", nullptr);
+  }
+  void Stop() {
+    ::SetEvent(stop.get());
+    PumpUntil([&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; }, 30000);
+  }
+};
+
 // One burst of 300 copies from another process, counted by the window and, in the same run, by a
 // bare reader.
 struct BurstCount {
@@ -466,13 +482,10 @@ BurstCount RunBurst(app::Form1& form, unsigned spacing) {
   BurstCount count;
   form.ListView1.Clear();
   Pump();
-  win::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, kReaderReady));
-  win::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, kReaderStop));
-  win::UniqueHandle reader = StartSelf(L"--reader");
-  PumpUntil([&] { return ::WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }, 10000);
+  BareReaderProcess reader;
   // Started before the watch: starting a process holds up the calling thread, which is the
   // window's, for as long as the new process takes to start; its first copy comes later still.
-  const HWND bareWindow = ::FindWindowW(L"PellucidorBenchReader", nullptr);
+  const HWND bareWindow = reader.window;
   win::UniqueHandle copier = StartSelf(L"--burst 300 " + std::to_wstring(spacing));
   {
     Watch watch(form.hwnd(), false);
@@ -487,12 +500,11 @@ BurstCount RunBurst(app::Form1& form, unsigned spacing) {
     count.bareSilence = bareWatch.longestSilenceMs;
   }
   PumpFor(200);  // the reader's last notifications
-  ::SetEvent(stop.get());
-  PumpUntil([&] { return ::WaitForSingleObject(reader.get(), 0) == WAIT_OBJECT_0; }, 30000);
+  reader.Stop();
   DWORD bare = 0;
-  ::GetExitCodeProcess(reader.get(), &bare);
+  ::GetExitCodeProcess(reader.process.get(), &bare);
   if (bare == STILL_ACTIVE) {
-    ::TerminateProcess(reader.get(), 0);
+    ::TerminateProcess(reader.process.get(), 0);
     return count;
   }
   std::set<std::wstring> recorded;
@@ -557,11 +569,8 @@ void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
   auto form = OpenForm(1);
   Pump();
   // Another process's idle window beside it: what the platform itself holds up meanwhile.
-  win::UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, kReaderReady));
-  win::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, kReaderStop));
-  win::UniqueHandle reader = StartSelf(L"--reader");
-  PumpUntil([&] { return ::WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0; }, 10000);
-  const HWND bareWindow = ::FindWindowW(L"PellucidorBenchReader", nullptr);
+  BareReaderProcess reader;
+  const HWND bareWindow = reader.window;
   // The journal starts afresh each time the list is stored whole: counted from a thread of its
   // own, as the window is busy with the burst.
   volatile LONG folds = 0, watching = 1;
@@ -590,8 +599,7 @@ void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
   }
   watching = 0;
   counter.join();
-  ::SetEvent(stop.get());
-  PumpUntil([&] { return ::WaitForSingleObject(reader.get(), 0) == WAIT_OBJECT_0; }, 30000);
+  reader.Stop();
   std::printf(
       "\n%zu entries stored whole %ld times during a burst of 2,000 copies 1 ms apart: the window's longest "
       "silence %.0f ms, an idle window's in another process %.0f ms\n",

@@ -95,44 +95,36 @@ class Journey : public FormTest {
   void SetUp() override {
     FormTest::SetUp();
     settings_ = history::Settings();
-    PutBack();
-    const HKEY user = HKEY_CURRENT_USER;
-    ASSERT_EQ(::RegCreateKeyExW(user, kAside, 0, nullptr, 0, KEY_WRITE, nullptr, &aside_, nullptr),
-              ERROR_SUCCESS);
-    const LSTATUS copied = ::RegCopyTreeW(user, settings_.keyPath().c_str(), aside_);
-    ASSERT_TRUE(copied == ERROR_SUCCESS || copied == ERROR_FILE_NOT_FOUND);
-    (void)::RegDeleteTreeW(user, settings_.keyPath().c_str());
-    for (const wchar_t* end : kJournals)
+    PutBack();  // what a run cut short kept aside
+    HKEY aside = nullptr;
+    ASSERT_EQ(
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kAside, 0, nullptr, 0, KEY_WRITE, nullptr, &aside, nullptr), 0);
+    const win::UniqueHkey owned(aside);
+    ASSERT_NE(::RegCopyTreeW(HKEY_CURRENT_USER, settings_.keyPath().c_str(), aside), ERROR_ACCESS_DENIED);
+    (void)::RegDeleteTreeW(HKEY_CURRENT_USER, settings_.keyPath().c_str());
+    for (const wchar_t* end : {L"", L".next", L".side"})
       (void)::MoveFileW((journal_ + end).c_str(), (journal_ + end + L".aside").c_str());
-    ::RegCloseKey(aside_);
   }
   void TearDown() override { PutBack(); }
   // Whatever a test left goes; what was there before it comes back.
-  void PutBack() {
-    HKEY aside = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kAside, 0, KEY_READ, &aside) != ERROR_SUCCESS) return;
+  void PutBack() const {
+    HKEY aside = nullptr, real = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kAside, 0, KEY_READ, &aside)) return;
+    const win::UniqueHkey owned(aside);
     (void)::RegDeleteTreeW(HKEY_CURRENT_USER, settings_.keyPath().c_str());
-    HKEY real = nullptr;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, settings_.keyPath().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                          &real, nullptr) == ERROR_SUCCESS) {
-      const bool restored = ::RegCopyTreeW(aside, nullptr, real) == ERROR_SUCCESS;
-      ::RegCloseKey(real);
-      ::RegCloseKey(aside);
-      if (!restored) return;  // kept aside for the next run to put back
-      (void)::RegDeleteTreeW(HKEY_CURRENT_USER, kAside);
-    }
-    for (const wchar_t* end : kJournals) {
-      const std::wstring saved = journal_ + end + L".aside";
-      if (::GetFileAttributesW(saved.c_str()) != INVALID_FILE_ATTRIBUTES)
-        (void)::MoveFileExW(saved.c_str(), (journal_ + end).c_str(), MOVEFILE_REPLACE_EXISTING);
-      else
-        (void)::DeleteFileW((journal_ + end).c_str());
+                          &real, nullptr))
+      return;
+    const win::UniqueHkey restored(real);
+    if (::RegCopyTreeW(aside, nullptr, real)) return;  // kept aside for the next run to put back
+    (void)::RegDeleteTreeW(HKEY_CURRENT_USER, kAside);
+    for (const wchar_t* end : {L"", L".next", L".side"}) {
+      (void)::DeleteFileW((journal_ + end).c_str());
+      (void)::MoveFileW((journal_ + end + L".aside").c_str(), (journal_ + end).c_str());
     }
   }
   static constexpr wchar_t kAside[] = L"Software\\PellucidorTestsAside";
-  static constexpr const wchar_t* kJournals[] = {L"", L".next", L".side"};
   const std::wstring journal_ = history::Journal().path();
-  HKEY aside_ = nullptr;
 };
 
 // Killed at random moments while copies come (and once with its journal's last record torn, as a
