@@ -161,7 +161,7 @@ void Form1::ApplyLayout() {
     ImageList_AddIcon(images.get(), icon.get());
     BUTTON_IMAGELIST bil{};
     bil.himl = images.get();
-    bil.margin = RECT{0, 0, 0, -MulDiv(10, dpi_, 96)};
+    bil.margin = RECT{0, 0, 0, -MulDiv(14, dpi_, 96)};
     bil.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
     ::SendMessageW(controls[i], BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&bil));
     buttonImages_[i] = std::move(images);
