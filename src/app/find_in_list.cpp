@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "win/module.h"
+#include "win/report.h"
 
 namespace app {
 namespace {
@@ -44,6 +45,7 @@ FindInList::FindInList(HWND owner, HistoryListView& list)
         try {
           return static_cast<FindInList*>(self)->PreTranslate(msg);
         } catch (...) {
+          win::ReportCaught(L"find");
           return true;  // a key of ours that could not be served: no memory for the search
         }
       },

@@ -21,7 +21,7 @@ inline constexpr wchar_t kFormClass[] = L"PellucidorForm1";
 // Sent by a second start of the program: show the running window.
 constexpr UINT kShowRunningCopy = WM_APP + 1;
 // Storing the list whole while the window goes on: asked for once the journal has outgrown the
-// stored list, and posted by the storing thread when done (wParam 1 when stored).
+// stored list, and posted by the storing thread when done.
 constexpr UINT kStoreList = WM_APP + 2;
 constexpr UINT kListStored = WM_APP + 3;
 

@@ -26,14 +26,12 @@ namespace {
 constexpr wchar_t kWindowClass[] = L"PellucidorCapture";
 constexpr UINT kStop = WM_APP + 1;
 constexpr UINT_PTR kRetryTimer = 1;
-constexpr UINT kRetryDelayMs = 100;
-constexpr ULONGLONG kRetryForMs = 2000;  // a clipboard that another program keeps is read again
 constexpr LONGLONG kFollowMs = 3;
 
 struct Listener {
   std::shared_ptr<CaptureThread::Shared> shared;
   DWORD lastRead = 0;  // what was on the clipboard already counts as read
-  ULONGLONG retryUntil = 0;
+  ReadRetry retry;
   bool stopping = false;
 };
 
@@ -63,12 +61,10 @@ void CaptureNew(HWND window, Listener& l) {
     CapturedChange c = ReadChange(window, l.shared->notify);
     if (!c.readable) {
       // Read again a little later, unless newer content comes first.
-      if (l.retryUntil == 0) l.retryUntil = ::GetTickCount64() + kRetryForMs;
-      if (!l.stopping && ::GetTickCount64() < l.retryUntil)
-        (void)::SetTimer(window, kRetryTimer, kRetryDelayMs, nullptr);
+      if (l.retry.Due() && !l.stopping) (void)::SetTimer(window, kRetryTimer, ReadRetry::kDelayMs, nullptr);
       return;
     }
-    l.retryUntil = 0;
+    l.retry.Reset();
     l.lastRead = c.sequence;
     l.shared->lastRead = c.sequence;
     {
@@ -85,7 +81,7 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
     switch (msg) {
       case WM_CLIPBOARDUPDATE:
         if (l) {
-          l->retryUntil = 0;
+          l->retry.Reset();
           CaptureNew(window, *l);
         }
         return 0;
@@ -110,7 +106,8 @@ LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lPara
 }
 
 DWORD WINAPI Run(void* param) {
-  Listener l{*static_cast<std::shared_ptr<CaptureThread::Shared>*>(param)};
+  Listener l;
+  l.shared = *static_cast<std::shared_ptr<CaptureThread::Shared>*>(param);
   delete static_cast<std::shared_ptr<CaptureThread::Shared>*>(param);
   WNDCLASSW wc{};
   wc.lpfnWndProc = ListenerProc;

@@ -34,6 +34,22 @@ int FormatMask(const Formats& formats);
 // program is the window that the program's own writes are made with.
 CapturedChange ReadChange(HWND opener, HWND program);
 
+// Content that another program keeps open is read again a little later, for two seconds by the
+// clock: from the first read that failed until one succeeds.
+class ReadRetry {
+ public:
+  static constexpr UINT kDelayMs = 100;
+  // True while a read that failed is still to be tried again.
+  bool Due() {
+    if (until_ == 0) until_ = ::GetTickCount64() + 2000;
+    return ::GetTickCount64() < until_;
+  }
+  void Reset() { until_ = 0; }
+
+ private:
+  ULONGLONG until_ = 0;
+};
+
 // True when sequence numbers a later content than than (the counter wraps).
 inline bool IsLaterSequence(DWORD sequence, DWORD than) {
   return static_cast<LONG>(sequence - than) > 0;

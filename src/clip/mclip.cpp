@@ -16,6 +16,7 @@ namespace {
 
 clip::Recorder g_recorder;
 constexpr UINT kChainTimeoutMs = 500;
+constexpr UINT kFrontViewerTimeoutMs = 100;
 
 }  // namespace
 
@@ -37,6 +38,17 @@ void HookWindow(HWND form) {
 void UnhookWindow(HWND form) {
   if (!PrevWndProc) return;  // never hooked: nothing to put back
   (void)::SetWindowLongPtrW(form, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PrevWndProc));
+}
+
+bool FrontViewerHangs(HWND self) {
+  const HWND front = ::GetClipboardViewer();
+  if (!front || front == self) return false;
+  // Leaving the chain sends the first viewer a message and waits for its answer: one that does not
+  // answer would hold the window for as long as it hangs. The window re-joins at a later change.
+  DWORD_PTR ignored = 0;
+  return ::IsHungAppWindow(front) ||
+         !::SendMessageTimeoutW(front, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kFrontViewerTimeoutMs,
+                                &ignored);
 }
 
 void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -81,12 +93,19 @@ void OnChainMessage(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void RejoinViewerChain() {
   const HWND form = g_recorder.Form();
-  if (!form) return;
+  if (!form || FrontViewerHangs(form)) return;
   CaptureBusy = true;
   (void)::ChangeClipboardChain(form, NextViewerWnd);
+  // The chain's own messages are answered in there: the window may have closed meanwhile.
+  if (g_recorder.Form() != form) return;
   UnhookWindow(form);
   HookWindow(form);
   NextViewerWnd = ::SetClipboardViewer(form);
+  if (g_recorder.Form() != form) {
+    (void)::ChangeClipboardChain(form, NextViewerWnd);
+    NextViewerWnd = nullptr;
+    return;
+  }
   win::DoEvents(&g_recorder.ChangeWaiting());
 }
 

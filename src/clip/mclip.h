@@ -48,6 +48,8 @@ bool IsAlreadyListed(std::wstring_view text);
 // program's, made with its window as the clipboard's owner: never recorded itself.
 bool FileListToText(DWORD sequence);
 
+// True when the first viewer of the chain is another window that does not answer.
+bool FrontViewerHangs(HWND self);
 // Passes a chain message on to NextViewerWnd, never to the window itself; a next viewer that has
 // stopped answering is waited for half a second at most.
 void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -9,8 +9,6 @@ namespace clip {
 namespace {
 
 constexpr ULONGLONG kLongestWithoutFullPassMs = 500;
-constexpr UINT kRetryDelayMs = 100;
-constexpr ULONGLONG kRetryForMs = 2000;
 
 }  // namespace
 
@@ -128,11 +126,11 @@ bool Recorder::Next(CapturedChange& change) {
 
 void Recorder::ScheduleRetry() {
   const DWORD now = ::GetClipboardSequenceNumber();
-  if (retrying_ != now || retryUntil_ == 0) {
+  if (retrying_ != now) {
     retrying_ = now;
-    retryUntil_ = ::GetTickCount64() + kRetryForMs;
+    retry_.Reset();
   }
-  if (::GetTickCount64() < retryUntil_) (void)::SetTimer(form_, kRetryTimer, kRetryDelayMs, nullptr);
+  if (retry_.Due()) (void)::SetTimer(form_, kRetryTimer, ReadRetry::kDelayMs, nullptr);
 }
 
 void Recorder::OnRetryTimer() {

@@ -61,8 +61,8 @@ class Recorder {
   bool haveHandled_ = false;
   bool recording_ = false;      // the loop runs: it takes every change announced meanwhile
   bool changeWaiting_ = false;  // newer content was announced: the loop's passes end at once
-  DWORD retrying_ = 0;          // content read here that another program held, and until when
-  ULONGLONG retryUntil_ = 0;
+  DWORD retrying_ = 0;          // content read here that another program held
+  ReadRetry retry_;
 };
 
 }  // namespace clip

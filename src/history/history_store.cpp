@@ -31,6 +31,20 @@ uint64_t IdentityOf(std::wstring_view files) {
   return StoredListId(files).value_or(HashStoredList(files));
 }
 
+// Every journal that a run which could not read its history kept: history.journal.side, and one
+// under a name of its own where that one could not be used.
+std::vector<std::wstring> SideJournals(const std::wstring& journal) {
+  std::vector<std::wstring> paths;
+  const std::wstring folder = journal.substr(0, journal.find_last_of(L'\\') + 1);
+  WIN32_FIND_DATAW found{};
+  const win::UniqueFind find(::FindFirstFileW((journal + L".side*").c_str(), &found));
+  for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found)) {
+    const std::wstring name = found.cFileName;
+    if (name.find(L".damaged") == std::wstring::npos) paths.push_back(folder + name);  // kept as they are
+  }
+  return paths;
+}
+
 bool StoreFiles(const Settings& settings, const std::wstring& files) {
   if (!settings.Save(L"Files", files)) return false;
   // On disk before the journal for it takes the old one's place, even through a power cut.
@@ -54,10 +68,18 @@ uint64_t HistoryStore::Threshold(uint64_t listBytes) const {
   return foldAfter_ ? foldAfter_ : CompactionThreshold(listBytes);
 }
 
-void HistoryStore::KeepToItself() {
+void HistoryStore::KeepToItself() noexcept {
   partial_ = true;
-  if (!side_.Continue())
-    win::ReportCaught(L"no journal of its own for a run that could not read its history");
+  try {
+    if (side_.Continue()) return;
+    // One that an earlier such run left and that cannot be read now: a journal of its own beside it.
+    side_ = Journal(journal_.path() + L".side." + std::to_wstring(::GetTickCount64()));
+    if (side_.Continue()) return;
+  } catch (...) {
+    win::ReportCaught(L"a journal of its own for a run that could not read its history");
+    return;
+  }
+  ::OutputDebugStringW(L"Pellucidor: no journal of its own for a run that could not read its history\n");
 }
 
 void HistoryStore::Load(RowStore& rows) noexcept {
@@ -73,30 +95,37 @@ void HistoryStore::Load(RowStore& rows) noexcept {
     const uint64_t identity = IdentityOf(files.value);
     foldAt_ = Threshold(files.value.size() * sizeof(wchar_t));
     files.value = {};
-    bool legacy = false, storeNow = false;
-    switch (journal_.Resume(rows, identity, &legacy)) {
+    bool storeNow = false;
+    std::vector<std::wstring> added;
+    switch (journal_.Resume(rows, identity, &storeNow)) {
       case Journal::Resumed::kUnreadable:
         return KeepToItself();
       case Journal::Resumed::kNone:
-        (void)journal_.Restart(identity);
+        // A journal that goes with no stored list is never dropped: what it added is added.
+        added = journal_.Orphans();
+        if (added.empty()) (void)journal_.Restart(identity);
         break;
       case Journal::Resumed::kApplied:
-        // What was replayed must not rest on a journal that cannot go on, or on one of the old kind.
-        storeNow = legacy || !journal_.IsOpen();
         break;
     }
-    // What a run that could not read its history added meanwhile. (What it removed comes back.)
-    const std::optional<std::vector<std::wstring>> added = side_.Added();
-    const bool fromSide = added && !added->empty();
-    if (fromSide) {
-      for (const std::wstring& text : *added)
-        if (!rows.Contains(text)) rows.Add(text);
+    // What runs that could not read their history added meanwhile. (What they removed comes back.)
+    std::vector<Journal> sides;
+    for (const std::wstring& path : SideJournals(journal_.path())) {
+      Journal side(path);
+      const std::optional<std::vector<std::wstring>> texts = side.Added();
+      if (!texts) continue;  // kept for a start that can read it
+      added.insert(added.end(), texts->begin(), texts->end());
+      sides.push_back(std::move(side));
     }
-    if (!(storeNow || fromSide)) return;
+    for (const std::wstring& text : added)
+      if (!rows.Contains(text)) rows.Add(text);
+    loaded_ = true;
+    if (!storeNow && added.empty() && sides.empty()) return;
     if (!Store(rows)) return KeepToItself();
-    if (fromSide) side_.Delete();
+    for (Journal& side : sides) side.Delete();
   } catch (...) {
     win::ReportCaught(L"reading the history");  // what was read is kept; nothing is overwritten
+    loaded_ = false;
     KeepToItself();
   }
 }
@@ -114,15 +143,13 @@ bool HistoryStore::Record(JournalOp op, size_t position, std::wstring_view text)
 }
 
 void HistoryStore::StartFold(RowStore& rows, std::function<void()> done) {
-  if (partial_ || !FoldDue() || fold_.joinable()) return;
+  if (partial_ || !loaded_ || !FoldDue() || fold_.joinable()) return;
   const uint64_t id = NewListId();
-  if (!journal_.BeginFold(id)) {
-    foldAt_ = journal_.Size() * 2;  // trying again at every change would cost the list each time
-    return;
-  }
   try {
     std::vector<std::wstring_view> texts = rows.Pin();
     pinned_ = &rows;
+    journal_.MarkStored(id);  // the list as it stands now, with no change in between
+    foldId_ = id;
     foldStored_ = false;
     fold_ = std::thread([this, texts = std::move(texts), id, done = std::move(done)] {
       try {
@@ -135,10 +162,10 @@ void HistoryStore::StartFold(RowStore& rows, std::function<void()> done) {
       done();
     });
   } catch (const std::exception&) {
-    // No memory or no thread for it: the change is journaled already; the list is stored at close.
+    // No memory or no thread for it: the changes are journaled; the list is stored at close.
+    win::ReportCaught(L"starting to store the list whole");
     if (pinned_) pinned_->Unpin();
     pinned_ = nullptr;
-    journal_.AbandonFold();
     foldAt_ = journal_.Size() * 2;
   }
 }
@@ -148,25 +175,20 @@ void HistoryStore::FinishFold() {
   fold_.join();
   if (pinned_) pinned_->Unpin();
   pinned_ = nullptr;
-  if (foldStored_) {
-    journal_.FinishFold();
-    foldAt_ = Threshold(foldBytes_);
-  } else {
-    journal_.AbandonFold();  // the stored list is still the old one, and so is its journal
-    foldAt_ = journal_.Size() * 2;
-  }
+  // Not stored: the stored list is still the one before the mark, and the journal leads on from it.
+  if (foldStored_) journal_.Rotate(foldId_);
+  if (foldStored_) foldAt_ = Threshold(foldBytes_);
 }
 
 bool HistoryStore::Store(RowStore& rows) {
-  if (partial_) return false;  // what could not be read is never overwritten
+  if (partial_ || !loaded_) return false;  // what could not be read is never overwritten
   FinishFold();
   const uint64_t id = NewListId();
   std::wstring files = EncodeFiles(rows.Pin(), id);
   rows.Unpin();
+  journal_.MarkStored(id);
   if (!StoreFiles(settings_, files)) return false;
-  // Only now, with the list on disk: a kill or a power cut before this line finds the old journal
-  // for the old list, and loses nothing.
-  (void)journal_.Restart(id);
+  journal_.Rotate(id);
   foldAt_ = Threshold(files.size() * sizeof(wchar_t));
   return true;
 }

@@ -43,17 +43,19 @@ class HistoryStore {
  private:
   bool FoldDue() const { return journal_.Size() > foldAt_; }
   uint64_t Threshold(uint64_t listBytes) const;
-  void KeepToItself();
+  void KeepToItself() noexcept;
 
   Settings settings_;
   Journal journal_;
   Journal side_;  // a run's own journal, while partial_
   bool partial_ = false;
+  bool loaded_ = false;  // Load read the history: nothing is stored before
   uint64_t foldAfter_;
   uint64_t foldAt_ = 0;
   std::thread fold_;
   RowStore* pinned_ = nullptr;  // whose texts the fold reads
   // Written by the fold's thread, read once it is joined.
+  uint64_t foldId_ = 0;
   bool foldStored_ = false;
   uint64_t foldBytes_ = 0;
 };

@@ -20,9 +20,25 @@ std::wstring DefaultPath() {
   return folder + L"\\history.journal";
 }
 
-// The whole file; empty when there is none; nothing when it is there but could not be read to its
-// end, which must never be taken for a shorter journal.
-std::optional<std::string> ReadWhole(const std::wstring& path) {
+bool Exists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// True while a file was written less than a minute ago. The settings store may hold a value that
+// long before it is on the disk (Wine writes its registry out every half minute): the file kept for
+// the store before it is kept as long.
+bool RecentlyWritten(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](FILETIME t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+  return ticks(now) - ticks(data.ftLastWriteTime) < 60ull * 10000000ull;
+}
+
+// Bytes from..to of a file (to 0: its end); empty when there is none; nothing when it is there but
+// could not be read to its end, which must never be taken for a shorter journal.
+std::optional<std::string> ReadBytes(const std::wstring& path, uint64_t from = 0, uint64_t to = 0) {
   win::UniqueFile f(::CreateFileW(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
@@ -32,23 +48,28 @@ std::optional<std::string> ReadWhole(const std::wstring& path) {
     return std::nullopt;
   }
   LARGE_INTEGER size{};
-  if (!::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) >= SIZE_MAX / 2)
+  if (!::GetFileSizeEx(f.get(), &size)) return std::nullopt;
+  if (to == 0) to = static_cast<uint64_t>(size.QuadPart);
+  if (from > to || to > static_cast<uint64_t>(size.QuadPart) || to - from >= SIZE_MAX / 2)
     return std::nullopt;
-  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  std::string bytes(static_cast<size_t>(to - from), '\0');
   size_t got = 0;
   while (got < bytes.size()) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(from + got);
+    at.OffsetHigh = static_cast<DWORD>((from + got) >> 32);
     DWORD n = 0;
     const auto chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - got, 1u << 30));
-    if (!::ReadFile(f.get(), bytes.data() + got, chunk, &n, nullptr)) return std::nullopt;
-    if (n == 0) break;
+    if (!::ReadFile(f.get(), bytes.data() + got, chunk, &n, &at) || n == 0) return std::nullopt;
     got += n;
   }
-  if (got != bytes.size()) return std::nullopt;
   return bytes;
 }
 
-void Apply(const std::vector<JournalEntry>& entries, RowStore& rows) {
-  for (const JournalEntry& e : entries) {
+// The changes of entries first..last, marks passed over.
+void Apply(const std::vector<JournalEntry>& entries, size_t first, size_t last, RowStore& rows) {
+  for (size_t i = first; i < last; ++i) {
+    const JournalEntry& e = entries[i];
     switch (e.op) {
       case JournalOp::Add:
         rows.Add(e.text);
@@ -59,12 +80,24 @@ void Apply(const std::vector<JournalEntry>& entries, RowStore& rows) {
       case JournalOp::Clear:
         rows.Clear();
         break;
+      case JournalOp::Stored:
+        break;
     }
   }
 }
 
+// Where the changes made after the list stored under id begin: after its mark, or at the start
+// of a journal that starts from it.
+std::optional<size_t> After(const ParsedJournal& j, uint64_t id) {
+  if (!j.valid) return std::nullopt;
+  for (size_t i = j.entries.size(); i-- > 0;)
+    if (j.entries[i].op == JournalOp::Stored && StoredMarkId(j.entries[i]) == id) return i + 1;
+  if (j.base == id) return 0;
+  return std::nullopt;
+}
+
 win::UniqueFile OpenForWriting(const std::wstring& path, DWORD disposition) {
-  // Shared for deleting: the fold's journal is renamed into place while it is open.
+  // Shared for deleting: a new file is renamed into place while it is open.
   return win::UniqueFile(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                        nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
@@ -87,48 +120,83 @@ bool WriteRecord(HANDLE file, std::string_view before, JournalOp op, uint32_t po
 
 Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
 
-Journal::Resumed Journal::Resume(RowStore& rows, uint64_t base, bool* legacy) {
-  std::optional<std::string> bytes = ReadWhole(path_);
+Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored, bool* storeNow) {
+  *storeNow = false;
+  orphans_.clear();
+  std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return Resumed::kUnreadable;
+  std::wstring at = path_;
   ParsedJournal j = ParseJournal(*bytes);
-  bool fromNext = false;
-  if (!j.valid || j.base != base) {
-    // A fold that stored the list whole but ended before its journal took the old one's place.
-    bytes = ReadWhole(NextPath());
-    if (!bytes) return Resumed::kUnreadable;
-    j = ParseJournal(*bytes);
-    if (!j.valid || j.base != base) {
-      (void)::DeleteFileW(NextPath().c_str());  // for no list there is: never replayed
-      return Resumed::kNone;
+  if (!j.valid) {
+    // A new file that had not yet taken the old one's place.
+    std::optional<std::string> next = ReadBytes(NextPath());
+    if (!next) return Resumed::kUnreadable;
+    ParsedJournal n = ParseJournal(*next);
+    if (n.valid) {
+      j = std::move(n);
+      bytes = std::move(next);
+      at = NextPath();
     }
-    fromNext = true;
   }
-  Apply(j.entries, rows);
-  if (legacy) *legacy = !j.checked;
-  if (!fromNext) {
-    (void)::DeleteFileW(NextPath().c_str());  // a fold's journal for another list: never replayed
-    (void)OpenForAppend(main_, path_, j.wholeBytes, bytes->size());
-  } else if (OpenForAppend(main_, NextPath(), j.wholeBytes, bytes->size())) {
-    renamePending_ = true;
+  std::optional<size_t> first = After(j, stored);
+  if (!first && j.valid) {
+    // The newest store never reached the disk: the kept file leads from the list stored to this one.
+    const std::optional<std::string> kept = ReadBytes(PrevPath());
+    if (!kept) return Resumed::kUnreadable;
+    const ParsedJournal p = ParseJournal(*kept);
+    const std::optional<size_t> from = After(p, stored);
+    std::optional<size_t> to;
+    for (size_t i = from.value_or(p.entries.size()); i < p.entries.size() && !to; ++i)
+      if (p.entries[i].op == JournalOp::Stored && StoredMarkId(p.entries[i]) == j.base) to = i;
+    if (to) {
+      Apply(p.entries, *from, *to, rows);
+      keepPrev_ = true;
+      first = 0;
+    }
+  }
+  if (!first) {
+    for (const JournalEntry& e : j.entries)
+      if (e.op == JournalOp::Add) orphans_.push_back(e.text);
+    return Resumed::kNone;
+  }
+  Apply(j.entries, *first, j.entries.size(), rows);
+  // A journal of the old kind is not continued: stored whole now, the list starts a new one.
+  *storeNow = !(j.checked && OpenForAppend(at, j, bytes->size()));
+  if (at == NextPath()) {
+    onNext_ = IsOpen();
     TryRename();
+  } else {
+    (void)::DeleteFileW(NextPath().c_str());  // a new file that never got as far as its header
   }
   return Resumed::kApplied;
 }
 
-bool Journal::OpenForAppend(File& file, const std::wstring& path, uint64_t wholeBytes, uint64_t readBytes) {
-  file = File{};
+std::vector<std::wstring> Journal::Orphans() const {
+  return orphans_;
+}
+
+bool Journal::OpenForAppend(const std::wstring& path, const ParsedJournal& j, uint64_t readBytes) {
+  main_ = File{};
   win::UniqueFile f = OpenForWriting(path, OPEN_EXISTING);
   LARGE_INTEGER size{};
-  // A torn last record is cut off before anything follows it, but only where it ends the file as
-  // it was read: anything else there is not ours to cut.
+  // Only the end of the file as it was read is cut: anything else there is not ours to cut.
   if (!f || !::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) != readBytes)
     return false;
-  FILE_END_OF_FILE_INFO end{};
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(wholeBytes);
-  if (wholeBytes != readBytes && !::SetFileInformationByHandle(f.get(), FileEndOfFileInfo, &end, sizeof(end)))
-    return false;
-  file.handle = std::move(f);
-  file.size = wholeBytes;
+  if (j.wholeBytes != readBytes) {
+    if (!j.tornTail) {
+      // Whole records after a damaged one: kept, as they are, under a name of their own.
+      f.reset();
+      const std::wstring aside = path + L".damaged." + std::to_wstring(::GetTickCount64());
+      (void)::MoveFileExW(path.c_str(), aside.c_str(), 0);
+      return false;
+    }
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(j.wholeBytes);
+    if (!::SetFileInformationByHandle(f.get(), FileEndOfFileInfo, &end, sizeof(end))) return false;
+  }
+  main_.handle = std::move(f);
+  main_.size = j.wholeBytes;
+  markAt_ = j.markedBytes;
   return true;
 }
 
@@ -146,17 +214,12 @@ bool Journal::Create(File& file, const std::wstring& path, uint64_t base) {
 }
 
 bool Journal::Restart(uint64_t base) {
-  AbandonFold();
   main_ = File{};
-  if (path_.empty()) return false;
-  // The stored list holds every change journaled so far: what was journaled, or waits, is for the
-  // old list. Where another program holds the journal, the new one starts under the fold's name.
-  renamePending_ = false;
-  if (!Create(main_, path_, base) && !main_.handle) {
-    (void)Create(main_, NextPath(), base);
-    renamePending_ = static_cast<bool>(main_.handle);
-  }
-  return main_.handle && main_.unwritten.empty();
+  onNext_ = false;
+  markId_ = base;
+  markAt_ = 0;
+  Rotate(base);
+  return IsOpen();
 }
 
 void Journal::Write(File& file, JournalOp op, uint32_t position, std::wstring_view text) {
@@ -173,51 +236,61 @@ void Journal::Write(File& file, JournalOp op, uint32_t position, std::wstring_vi
 void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
   TryRename();
   Write(main_, op, position, text);  // no journal to keep: the list is still stored whole at close
-  // The journal that takes over once the list being stored is in place gets every change too.
-  Write(next_, op, position, text);
 }
 
-bool Journal::BeginFold(uint64_t base) {
-  AbandonFold();
-  // A full disk, or a fold's journal still waiting for its place: no room for a second one.
-  if (path_.empty() || !main_.handle || !main_.unwritten.empty() || renamePending_) return false;
-  if (Create(next_, NextPath(), base)) return true;
-  AbandonFold();
-  return false;
+void Journal::MarkStored(uint64_t id) {
+  Write(main_, JournalOp::Stored, 0, StoredMarkText(id));
+  markAt_ = Logical();
+  markId_ = id;
 }
 
-void Journal::FinishFold() {
-  if (!next_.handle) return;
-  // On disk before it takes the old one's place, even through a power cut.
-  (void)::FlushFileBuffers(next_.handle.get());
-  main_ = std::move(next_);
-  next_ = File{};
-  renamePending_ = true;
+void Journal::Rotate(uint64_t id) {
+  // A later mark, the kept file still needed (or kept only a moment ago), or a new file still under
+  // its own name: the journal goes on as it is, its mark telling where the stored list stands.
+  if (markId_ != id || keepPrev_ || onNext_ || path_.empty()) return;
+  if (main_.handle && RecentlyWritten(PrevPath())) return;
+  std::string tail;
+  if (main_.handle) {
+    const std::optional<std::string> written =
+        markAt_ < main_.size ? ReadBytes(path_, markAt_, main_.size) : std::string();
+    if (!written) return;
+    tail = *written + main_.unwritten.substr(static_cast<size_t>(std::max(markAt_, main_.size) - main_.size));
+  }
+  File next;
+  if (!Create(next, NextPath(), id) || !win::AppendWhole(next.handle.get(), tail)) {
+    next = File{};
+    (void)::DeleteFileW(NextPath().c_str());
+    return;
+  }
+  next.size += tail.size();
+  // On disk before the old file makes way for it, even through a power cut.
+  (void)::FlushFileBuffers(next.handle.get());
+  if (Exists(path_) && !::MoveFileExW(path_.c_str(), PrevPath().c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    next = File{};
+    (void)::DeleteFileW(NextPath().c_str());
+    return;
+  }
+  main_ = std::move(next);
+  markAt_ = main_.size;
+  onNext_ = true;
   TryRename();
 }
 
-void Journal::AbandonFold() {
-  if (renamePending_) return;  // the fold's journal is the one that applies now
-  next_ = File{};
-  (void)::DeleteFileW(NextPath().c_str());
-}
-
 void Journal::TryRename() {
-  if (renamePending_ && ::MoveFileExW(NextPath().c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING))
-    renamePending_ = false;
+  if (onNext_ && ::MoveFileExW(NextPath().c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) onNext_ = false;
 }
 
 bool Journal::Continue() {
-  const std::optional<std::string> bytes = ReadWhole(path_);
+  const std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return false;
   const ParsedJournal j = ParseJournal(*bytes);
-  if (j.valid && j.checked) return OpenForAppend(main_, path_, j.wholeBytes, bytes->size());
+  if (j.valid && j.checked) return OpenForAppend(path_, j, bytes->size());
   if (!bytes->empty()) return false;  // not ours to overwrite
   return Create(main_, path_, 0);
 }
 
 std::optional<std::vector<std::wstring>> Journal::Added() const {
-  const std::optional<std::string> bytes = ReadWhole(path_);
+  const std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return std::nullopt;
   std::vector<std::wstring> added;
   for (JournalEntry& e : ParseJournal(*bytes).entries)

@@ -106,6 +106,18 @@ std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view tex
   return out;
 }
 
+std::wstring StoredMarkText(uint64_t id) {
+  std::wstring text(sizeof(id) / sizeof(wchar_t), L'\0');
+  std::memcpy(text.data(), &id, sizeof(id));
+  return text;
+}
+
+uint64_t StoredMarkId(const JournalEntry& mark) {
+  uint64_t id = 0;
+  if (mark.text.size() * sizeof(wchar_t) == sizeof(id)) std::memcpy(&id, mark.text.data(), sizeof(id));
+  return id;
+}
+
 uint64_t CompactionThreshold(uint64_t storedListBytes) {
   constexpr uint64_t kLeast = 8u << 20;
   return storedListBytes > kLeast ? storedListBytes : kLeast;
@@ -119,24 +131,31 @@ ParsedJournal ParseJournal(std::string_view bytes) {
   size_t at = sizeof(kMagic);
   if (!Take(bytes, at, j.base)) return j;
   j.valid = true;
-  j.wholeBytes = at;
+  j.wholeBytes = j.markedBytes = at;
   for (;;) {
     const size_t start = at;
     uint16_t op = 0;
     uint32_t position = 0, length = 0, check = 0;
     if (!Take(bytes, at, op) || !Take(bytes, at, position) || !Take(bytes, at, length)) break;
-    if (op != 'A' && op != 'R' && op != 'C') break;
+    if (op != 'A' && op != 'R' && op != 'C' && (op != 'S' || !j.checked)) {
+      j.tornTail = bytes.find_first_not_of('\0', start) == std::string_view::npos;
+      break;
+    }
     if ((bytes.size() - at) / sizeof(wchar_t) < length) break;
     const size_t body = at;
     at += length * sizeof(wchar_t);
     if (!Take(bytes, at, check)) break;
     const uint32_t expected = j.checked ? Crc32(bytes.substr(start, body - start + length * sizeof(wchar_t)))
                                         : HeadCheck(op, position, length);
-    if (check != expected) break;
+    if (check != expected) {
+      j.tornTail = at == bytes.size();  // the last record, part of it never written
+      break;
+    }
     std::wstring text(length, L'\0');
     if (length) std::memcpy(text.data(), bytes.data() + body, length * sizeof(wchar_t));
     j.entries.push_back({static_cast<JournalOp>(op), position, std::move(text)});
     j.wholeBytes = at;
+    if (op == 'S') j.markedBytes = at;
   }
   return j;
 }

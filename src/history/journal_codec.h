@@ -1,7 +1,8 @@
-// The journal of list changes made since the list was last stored whole: a header naming the
-// stored list it applies to, then one record per change, each with a CRC-32 of all its bytes. A
-// record cut short or damaged (a crash, a power cut) ends the journal; every whole record before
-// it counts. Journals written before records carried a CRC are still read.
+// The journal of list changes: a header naming the stored list it starts from, then one record per
+// change, each with a CRC-32 of all its bytes, and a mark wherever the list was stored whole, with
+// the identity it was stored under. A record cut short or damaged (a crash, a power cut) ends the
+// journal; every whole record before it counts. Journals written before records carried a CRC are
+// still read.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 
 namespace history {
 
-enum class JournalOp : uint16_t { Add = 'A', Remove = 'R', Clear = 'C' };
+enum class JournalOp : uint16_t { Add = 'A', Remove = 'R', Clear = 'C', Stored = 'S' };
 
 struct JournalEntry {
   JournalOp op;
@@ -25,8 +26,16 @@ struct ParsedJournal {
   bool checked = false;  // its records carry a CRC (the format written now)
   uint64_t base = 0;     // the stored list it applies to
   std::vector<JournalEntry> entries;
-  size_t wholeBytes = 0;  // the header and the whole records; anything after them is torn
+  size_t wholeBytes = 0;   // the header and the whole records
+  size_t markedBytes = 0;  // up to the last mark, or the header
+  // What follows them is a record cut short where the file ends (or zeros): a crash's torn tail,
+  // not records after a damaged one.
+  bool tornTail = true;
 };
+
+// A mark's text, and the identity it holds.
+std::wstring StoredMarkText(uint64_t id);
+uint64_t StoredMarkId(const JournalEntry& mark);
 
 // The journal's size past which the list is stored whole again and the journal restarted: the
 // larger of 8 MB and the stored list, so that storing it costs O(1) per journaled byte.

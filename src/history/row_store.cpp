@@ -101,8 +101,8 @@ void RowStore::Unpin() {
 }
 
 void RowStore::Clear() {
-  index_.clear();
   if (pins_ > 0) kept_.reserve(kept_.size() + rows_.size());  // may throw: nothing changed yet
+  index_.clear();
   for (Row& r : rows_) Free(r.block);
   rows_.clear();
   ++changes_;

@@ -27,7 +27,8 @@ SettingRead Settings::Read(std::wstring_view key) const {
     const LSTATUS asked = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &bytes);
     if (asked == ERROR_FILE_NOT_FOUND) return {SettingRead::kAbsent, {}};
     if (asked != ERROR_SUCCESS && asked != ERROR_MORE_DATA) return {SettingRead::kUnreadable, {}};
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return {SettingRead::kAbsent, {}};
+    // There, but not a text: nothing that could be read as one, and nothing to replace either.
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return {SettingRead::kUnreadable, {}};
     std::wstring value((bytes + 1) / sizeof(wchar_t) + 1, L'\0');
     DWORD got = static_cast<DWORD>(value.size() * sizeof(wchar_t));
     const LSTATUS rc = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,

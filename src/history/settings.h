@@ -13,7 +13,7 @@ inline constexpr wchar_t kSettingsSection[] = L"Pellucidor";
 
 std::wstring SettingsKeyPath(std::wstring_view application, std::wstring_view section);
 
-// A value as read: absent (or not a string) is not the same as there but unreadable, which must
+// A value as read: absent is not the same as there but unreadable (or not a string), which must
 // never be taken for an absent value.
 struct SettingRead {
   enum State { kFound, kAbsent, kUnreadable } state = kAbsent;

@@ -57,6 +57,7 @@ PELLUCIDOR_HANDLE_TRAITS(CursorTraits, HCURSOR, nullptr, ::DestroyCursor)
 PELLUCIDOR_HANDLE_TRAITS(ImageListTraits, HIMAGELIST, nullptr, ::ImageList_Destroy)
 PELLUCIDOR_HANDLE_TRAITS(GlobalTraits, HGLOBAL, nullptr, ::GlobalFree)
 PELLUCIDOR_HANDLE_TRAITS(MenuTraits, HMENU, nullptr, ::DestroyMenu)
+PELLUCIDOR_HANDLE_TRAITS(FindTraits, HANDLE, INVALID_HANDLE_VALUE, ::FindClose)
 PELLUCIDOR_HANDLE_TRAITS(ModuleTraits, HMODULE, nullptr, ::FreeLibrary)
 #undef PELLUCIDOR_HANDLE_TRAITS
 
@@ -72,6 +73,7 @@ using UniqueHcursor = UniqueAny<CursorTraits>;
 using UniqueHimagelist = UniqueAny<ImageListTraits>;
 using UniqueHglobal = UniqueAny<GlobalTraits>;
 using UniqueHmenu = UniqueAny<MenuTraits>;
+using UniqueFind = UniqueAny<FindTraits>;
 using UniqueHmodule = UniqueAny<ModuleTraits>;
 
 }  // namespace win

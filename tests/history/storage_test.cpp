@@ -54,6 +54,7 @@ TEST(JournalCodec, RecordsReadBackUntilOneIsCutShortOrDamaged) {
   const std::vector<JournalEntry> entries = {{JournalOp::Add, 1, L"hello"},
                                              {JournalOp::Add, 2, L""},
                                              {JournalOp::Add, 3, L"caf\u00E9;\x1F\r\n"},
+                                             {JournalOp::Stored, 0, StoredMarkText(7)},
                                              {JournalOp::Remove, 2, L""},
                                              {JournalOp::Clear, 0, L""}};
   std::string bytes = JournalHeader(42);
@@ -62,13 +63,17 @@ TEST(JournalCodec, RecordsReadBackUntilOneIsCutShortOrDamaged) {
   EXPECT_EQ(std::tuple(j.valid, j.base, j.entries), std::tuple(true, 42u, entries));
   const std::string record = JournalRecord(JournalOp::Add, 9, L"a text longer than a few bytes");
   for (size_t cut = 1; cut < record.size(); ++cut)
-    EXPECT_EQ(ParseJournal(bytes + record.substr(0, cut)).entries, entries) << "cut after " << cut;
+    EXPECT_EQ(std::tuple(ParseJournal(bytes + record.substr(0, cut)).entries,
+                         ParseJournal(bytes + record.substr(0, cut)).tornTail),
+              std::tuple(entries, true))
+        << "cut after " << cut;
   // A power cut can leave a page of a record unwritten, as zeros, or a byte changed.
   for (size_t at = 0; at + 4 <= record.size(); ++at) {
     std::string zeroed = record, flipped = record;
     zeroed.replace(at, 4, 4, '\0');
     flipped[at] = static_cast<char>(flipped[at] ^ 0x10);
-    EXPECT_EQ(ParseJournal(bytes + zeroed + record).entries, entries) << "zeros at " << at;
+    const ParsedJournal damaged = ParseJournal(bytes + zeroed + record);
+    EXPECT_EQ(std::tuple(damaged.entries, damaged.tornTail), std::tuple(entries, false)) << "zeros at " << at;
     EXPECT_EQ(ParseJournal(bytes + flipped + record).entries, entries) << "changed at " << at;
   }
   EXPECT_FALSE(ParseJournal("not a journal").valid);
