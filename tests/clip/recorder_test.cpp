@@ -240,20 +240,25 @@ TEST_F(RecorderTest, OtherViewersStopNothing) {
     Copy(L"again");
   }
   Close();
-  {  // a next viewer on a thread of its own that answers nothing until released
+  // A viewer on a thread of its own that answers nothing until released (a minute at most), behind
+  // the window or in front of it: a window that waited on it would record nothing meanwhile.
+  for (const bool inFront : {false, true}) {
     const win::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::atomic<bool> joined{false};
+    if (inFront) Open();
     std::thread hung([&] {
       const win::UniqueHwnd w(
           ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr));
       const HWND next = ::SetClipboardViewer(w.get());
       joined = true;
-      ::WaitForSingleObject(release.get(), INFINITE);
+      ::WaitForSingleObject(release.get(), 60000);
       ::ChangeClipboardChain(w.get(), next);
     });
     (void)PumpUntil([&] { return joined.load(); });
-    Open();  // in front of the hung viewer: a window that waited on it would hang here
-    Copy(L"not frozen");
+    if (!inFront) Open();
+    const std::wstring text = inFront ? L"with a hung viewer in front" : L"with a hung viewer behind";
+    ASSERT_TRUE(testsupport::Copy({Text(text)}));  // in front, the viewer holds the copier a while
+    EXPECT_TRUE(PumpUntil([&] { return !Rows().empty() && Rows().back() == text; }, 30000)) << text;
     Close();
     ::SetEvent(release.get());
     hung.join();
@@ -263,8 +268,9 @@ TEST_F(RecorderTest, OtherViewersStopNothing) {
   Open();
   ::DestroyWindow(dead);  // gone without leaving the chain
   Copy(L"past the dead");
-  EXPECT_EQ(Rows(), (Texts{L"first", L"again", L"not frozen", L"past the dead"}));
-  EXPECT_EQ(LogLines().size(), 4u);
+  EXPECT_EQ(Rows(), (Texts{L"first", L"again", L"with a hung viewer behind", L"with a hung viewer in front",
+                           L"past the dead"}));
+  EXPECT_EQ(LogLines().size(), 5u);
 }
 
 TEST_F(RecorderTest, ALockedLogOrAHeldClipboardStopsNothing) {
