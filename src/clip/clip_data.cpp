@@ -1,7 +1,6 @@
 #include "clip/clip_data.h"
 
 #include <cstring>
-#include <cwchar>
 
 #include "win/text.h"
 
@@ -9,12 +8,13 @@ namespace clip {
 
 // Copied once, straight from the block, into the form a history row keeps: a text of tens of
 // megabytes is not copied twice.
+std::wstring_view TrimAtNull(std::wstring_view text) {
+  return text.substr(0, text.find(L'\0'));
+}
+
 win::TextBlock TextFromBlock(const void* block, size_t bytes) {
   if (!block) return win::TextBlock(std::wstring_view());
-  const auto* p = static_cast<const wchar_t*>(block);
-  const size_t units = bytes / sizeof(wchar_t);
-  const wchar_t* nul = units ? std::wmemchr(p, L'\0', units) : nullptr;
-  return win::TextBlock(std::wstring_view(p, nul ? static_cast<size_t>(nul - p) : units));
+  return win::TextBlock(TrimAtNull({static_cast<const wchar_t*>(block), bytes / sizeof(wchar_t)}));
 }
 
 std::optional<std::vector<std::wstring>> FileNamesFromDropBlock(const void* block, size_t bytes,

@@ -12,6 +12,9 @@
 
 namespace clip {
 
+// The part of a text before its first NUL, or the whole text when it holds none.
+std::wstring_view TrimAtNull(std::wstring_view text);
+
 // UTF-16 text up to its first NUL, or up to the end of the block when it has none.
 win::TextBlock TextFromBlock(const void* block, size_t bytes);
 
