@@ -40,7 +40,7 @@ std::vector<std::wstring> SideJournals(const std::wstring& journal) {
   const win::UniqueFind find(::FindFirstFileW((journal + L".side*").c_str(), &found));
   for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found)) {
     const std::wstring name = found.cFileName;
-    if (name.find(L".damaged") == std::wstring::npos) paths.push_back(folder + name);  // kept as they are
+    if (name.find(L".kept.") == std::wstring::npos) paths.push_back(folder + name);  // never read again
   }
   return paths;
 }
@@ -95,34 +95,38 @@ void HistoryStore::Load(RowStore& rows) noexcept {
     const uint64_t identity = IdentityOf(files.value);
     foldAt_ = Threshold(files.value.size() * sizeof(wchar_t));
     files.value = {};
-    bool storeNow = false;
     std::vector<std::wstring> added;
-    switch (journal_.Resume(rows, identity, &storeNow)) {
+    switch (journal_.Resume(rows, identity)) {
       case Journal::Resumed::kUnreadable:
         return KeepToItself();
       case Journal::Resumed::kNone:
         // A journal that goes with no stored list is never dropped: what it added is added.
         added = journal_.Orphans();
-        if (added.empty()) (void)journal_.Restart(identity);
+        (void)journal_.Restart(identity);
         break;
       case Journal::Resumed::kApplied:
         break;
     }
     // What runs that could not read their history added meanwhile. (What they removed comes back.)
-    std::vector<Journal> sides;
+    std::vector<std::pair<Journal, bool>> sides;
     for (const std::wstring& path : SideJournals(journal_.path())) {
       Journal side(path);
-      const std::optional<std::vector<std::wstring>> texts = side.Added();
+      bool whole = false;
+      const std::optional<std::vector<std::wstring>> texts = side.Added(&whole);
       if (!texts) continue;  // kept for a start that can read it
       added.insert(added.end(), texts->begin(), texts->end());
-      sides.push_back(std::move(side));
+      sides.emplace_back(std::move(side), whole);
     }
-    for (const std::wstring& text : added)
-      if (!rows.Contains(text)) rows.Add(text);
+    // Journaled like any change, before the list is stored with them.
+    for (const std::wstring& text : added) {
+      if (rows.Contains(text)) continue;
+      rows.Add(text);
+      journal_.Append(JournalOp::Add, static_cast<uint32_t>(rows.Count()), text);
+    }
     loaded_ = true;
-    if (!storeNow && added.empty() && sides.empty()) return;
+    if (added.empty() && sides.empty()) return;
     if (!Store(rows)) return KeepToItself();
-    for (Journal& side : sides) side.Delete();
+    for (auto& [side, whole] : sides) whole ? side.Delete() : side.KeepAsIs();
   } catch (...) {
     win::ReportCaught(L"reading the history");  // what was read is kept; nothing is overwritten
     loaded_ = false;
@@ -145,10 +149,10 @@ bool HistoryStore::Record(JournalOp op, size_t position, std::wstring_view text)
 void HistoryStore::StartFold(RowStore& rows, std::function<void()> done) {
   if (partial_ || !loaded_ || !FoldDue() || fold_.joinable()) return;
   const uint64_t id = NewListId();
+  if (!journal_.MarkStored(id)) return;  // the mark must be on the disk before a list names it
   try {
     std::vector<std::wstring_view> texts = rows.Pin();
     pinned_ = &rows;
-    journal_.MarkStored(id);  // the list as it stands now, with no change in between
     foldId_ = id;
     foldStored_ = false;
     fold_ = std::thread([this, texts = std::move(texts), id, done = std::move(done)] {
@@ -186,8 +190,7 @@ bool HistoryStore::Store(RowStore& rows) {
   const uint64_t id = NewListId();
   std::wstring files = EncodeFiles(rows.Pin(), id);
   rows.Unpin();
-  journal_.MarkStored(id);
-  if (!StoreFiles(settings_, files)) return false;
+  if (!journal_.MarkStored(id) || !StoreFiles(settings_, files)) return false;
   journal_.Rotate(id);
   foldAt_ = Threshold(files.size() * sizeof(wchar_t));
   return true;

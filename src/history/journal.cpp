@@ -33,7 +33,16 @@ bool RecentlyWritten(const std::wstring& path) {
   FILETIME now{};
   ::GetSystemTimeAsFileTime(&now);
   const auto ticks = [](FILETIME t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
-  return ticks(now) - ticks(data.ftLastWriteTime) < 60ull * 10000000ull;
+  const uint64_t written = ticks(data.ftLastWriteTime);
+  return ticks(now) < written || ticks(now) - written < 60ull * 10000000ull;  // a clock set back: recent
+}
+
+// What is not ours to drop is kept, under a name of its own: a journal that cannot be read as one,
+// or whatever follows a journal's last whole record.
+bool KeepAside(const std::wstring& path, std::string_view bytes) {
+  const std::wstring aside = path + L".kept." + std::to_wstring(::GetTickCount64());
+  win::UniqueFile f(::CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return f && win::AppendWhole(f.get(), bytes) && ::FlushFileBuffers(f.get());
 }
 
 // Bytes from..to of a file (to 0: its end); empty when there is none; nothing when it is there but
@@ -120,14 +129,15 @@ bool WriteRecord(HANDLE file, std::string_view before, JournalOp op, uint32_t po
 
 Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
 
-Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored, bool* storeNow) {
-  *storeNow = false;
+Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored) {
   orphans_.clear();
   std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return Resumed::kUnreadable;
   std::wstring at = path_;
   ParsedJournal j = ParseJournal(*bytes);
   if (!j.valid) {
+    // Not a journal this program can read (or none at all): kept as it is, never replaced.
+    if (!bytes->empty() && !(KeepAside(path_, *bytes) && ::DeleteFileW(path_.c_str()))) return Resumed::kUnreadable;
     // A new file that had not yet taken the old one's place.
     std::optional<std::string> next = ReadBytes(NextPath());
     if (!next) return Resumed::kUnreadable;
@@ -160,10 +170,12 @@ Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored, bool* storeNow
     return Resumed::kNone;
   }
   Apply(j.entries, *first, j.entries.size(), rows);
-  // A journal of the old kind is not continued: stored whole now, the list starts a new one.
-  *storeNow = !(j.checked && OpenForAppend(at, j, bytes->size()));
+  // A journal that cannot go on (another program holds it) is not replaced either: the caller
+  // keeps to a journal of its own. One of the old kind is stored whole now and a new one begun.
+  if (!j.checked) return Convert(j, *bytes) ? Resumed::kApplied : Resumed::kUnreadable;
+  if (!OpenForAppend(at, j, *bytes)) return Resumed::kUnreadable;
   if (at == NextPath()) {
-    onNext_ = IsOpen();
+    onNext_ = true;
     TryRename();
   } else {
     (void)::DeleteFileW(NextPath().c_str());  // a new file that never got as far as its header
@@ -171,25 +183,37 @@ Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored, bool* storeNow
   return Resumed::kApplied;
 }
 
+bool Journal::Convert(const ParsedJournal& older, std::string_view read) {
+  // The same changes, on the same list, with a CRC each, in place of the old file (kept aside).
+  File next;
+  if (!Create(next, NextPath(), older.base)) return false;
+  for (const JournalEntry& e : older.entries) Write(next, e.op, e.position, e.text);
+  if (!next.unwritten.empty() || !::FlushFileBuffers(next.handle.get()) || !KeepAside(path_, read)) {
+    next = File{};
+    (void)::DeleteFileW(NextPath().c_str());
+    return false;
+  }
+  main_ = std::move(next);
+  markAt_ = 0;
+  onNext_ = true;
+  TryRename();
+  return true;
+}
+
 std::vector<std::wstring> Journal::Orphans() const {
   return orphans_;
 }
 
-bool Journal::OpenForAppend(const std::wstring& path, const ParsedJournal& j, uint64_t readBytes) {
+bool Journal::OpenForAppend(const std::wstring& path, const ParsedJournal& j, std::string_view read) {
   main_ = File{};
   win::UniqueFile f = OpenForWriting(path, OPEN_EXISTING);
   LARGE_INTEGER size{};
-  // Only the end of the file as it was read is cut: anything else there is not ours to cut.
-  if (!f || !::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) != readBytes)
-    return false;
-  if (j.wholeBytes != readBytes) {
-    if (!j.tornTail) {
-      // Whole records after a damaged one: kept, as they are, under a name of their own.
-      f.reset();
-      const std::wstring aside = path + L".damaged." + std::to_wstring(::GetTickCount64());
-      (void)::MoveFileExW(path.c_str(), aside.c_str(), 0);
-      return false;
-    }
+  // Only the end of the file as it was read is cut, and what is cut (a record that a crash cut
+  // short, or the records after a damaged one) is kept aside first unless it is all zeros.
+  if (!f || !::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) != read.size()) return false;
+  if (j.wholeBytes != read.size()) {
+    const std::string_view cut = read.substr(j.wholeBytes);
+    if (cut.find_first_not_of('\0') != std::string_view::npos && !KeepAside(path, cut)) return false;
     FILE_END_OF_FILE_INFO end{};
     end.EndOfFile.QuadPart = static_cast<LONGLONG>(j.wholeBytes);
     if (!::SetFileInformationByHandle(f.get(), FileEndOfFileInfo, &end, sizeof(end))) return false;
@@ -238,38 +262,44 @@ void Journal::Append(JournalOp op, uint32_t position, std::wstring_view text) {
   Write(main_, op, position, text);  // no journal to keep: the list is still stored whole at close
 }
 
-void Journal::MarkStored(uint64_t id) {
+bool Journal::MarkStored(uint64_t id) {
   Write(main_, JournalOp::Stored, 0, StoredMarkText(id));
-  markAt_ = Logical();
-  markId_ = id;
+  // On disk before the list stored under it, or the list would name a mark that no journal holds.
+  const bool marked = main_.handle ? main_.unwritten.empty() && ::FlushFileBuffers(main_.handle.get())
+                                   : !Exists(path_);  // no journal at all: only the stored list keeps it
+  if (marked) {
+    markAt_ = Logical();
+    markId_ = id;
+  }
+  return marked;
 }
 
 void Journal::Rotate(uint64_t id) {
   // A later mark, the kept file still needed (or kept only a moment ago), or a new file still under
   // its own name: the journal goes on as it is, its mark telling where the stored list stands.
-  if (markId_ != id || keepPrev_ || onNext_ || path_.empty()) return;
-  if (main_.handle && RecentlyWritten(PrevPath())) return;
-  std::string tail;
-  if (main_.handle) {
-    const std::optional<std::string> written =
-        markAt_ < main_.size ? ReadBytes(path_, markAt_, main_.size) : std::string();
-    if (!written) return;
-    tail = *written + main_.unwritten.substr(static_cast<size_t>(std::max(markAt_, main_.size) - main_.size));
+  if (markId_ != id || onNext_ || path_.empty()) return;
+  if (!main_.handle) {
+    // No journal goes on: a new one, where a file there before is kept aside (the list has its texts).
+    if (Exists(path_)) KeepAsIs();
+    if (!Exists(path_)) (void)Create(main_, path_, id);  // a header the disk refuses waits for room
+    markAt_ = 0;
+    return;
   }
+  if (keepPrev_ || RecentlyWritten(PrevPath())) return;
+  const std::optional<std::string> written = markAt_ < main_.size ? ReadBytes(path_, markAt_, main_.size) : std::string();
+  if (!written) return;
+  const std::string tail =
+      *written + main_.unwritten.substr(static_cast<size_t>(std::max(markAt_, main_.size) - main_.size));
   File next;
-  if (!Create(next, NextPath(), id) || !win::AppendWhole(next.handle.get(), tail)) {
+  // On disk whole before the old file makes way for it, even through a power cut.
+  if (!Create(next, NextPath(), id) || !win::AppendWhole(next.handle.get(), tail) ||
+      !::FlushFileBuffers(next.handle.get()) ||
+      !::MoveFileExW(path_.c_str(), PrevPath().c_str(), MOVEFILE_REPLACE_EXISTING)) {
     next = File{};
     (void)::DeleteFileW(NextPath().c_str());
     return;
   }
   next.size += tail.size();
-  // On disk before the old file makes way for it, even through a power cut.
-  (void)::FlushFileBuffers(next.handle.get());
-  if (Exists(path_) && !::MoveFileExW(path_.c_str(), PrevPath().c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    next = File{};
-    (void)::DeleteFileW(NextPath().c_str());
-    return;
-  }
   main_ = std::move(next);
   markAt_ = main_.size;
   onNext_ = true;
@@ -284,18 +314,26 @@ bool Journal::Continue() {
   const std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return false;
   const ParsedJournal j = ParseJournal(*bytes);
-  if (j.valid && j.checked) return OpenForAppend(path_, j, bytes->size());
+  if (j.valid && j.checked) return OpenForAppend(path_, j, *bytes);
   if (!bytes->empty()) return false;  // not ours to overwrite
   return Create(main_, path_, 0);
 }
 
-std::optional<std::vector<std::wstring>> Journal::Added() const {
+std::optional<std::vector<std::wstring>> Journal::Added(bool* whole) const {
   const std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return std::nullopt;
+  ParsedJournal j = ParseJournal(*bytes);
+  if (whole) *whole = j.valid && j.wholeBytes == bytes->size();
   std::vector<std::wstring> added;
-  for (JournalEntry& e : ParseJournal(*bytes).entries)
+  for (JournalEntry& e : j.entries)
     if (e.op == JournalOp::Add) added.push_back(std::move(e.text));
   return added;
+}
+
+void Journal::KeepAsIs() {
+  main_ = File{};
+  const std::optional<std::string> bytes = ReadBytes(path_);
+  if (bytes && KeepAside(path_, *bytes)) (void)::DeleteFileW(path_.c_str());
 }
 
 void Journal::Delete() {

@@ -29,10 +29,10 @@ class Journal {
     kUnreadable,  // a journal could not be read: nothing was applied, nothing was changed on disk
   };
   // Applies the changes recorded after the stored list with this identity, and goes on appending
-  // after the last whole record (a record torn by a crash, where it ends the file, is cut off
-  // first; a damaged one inside the file is never cut: the file is kept aside whole). storeNow:
-  // the list should be stored whole now (a journal of the old kind, or one that cannot go on).
-  Resumed Resume(RowStore& rows, uint64_t stored, bool* storeNow);
+  // after the last whole record (what follows it, a record torn by a crash or the records after a
+  // damaged one, is cut off there, and kept aside first). kUnreadable too when the journal cannot
+  // go on. A journal of the old kind goes on as one of the new kind.
+  Resumed Resume(RowStore& rows, uint64_t stored);
   // The texts added by a journal that goes with no stored list, kept for the caller to add.
   std::vector<std::wstring> Orphans() const;
   // Starts an empty journal on top of the stored list with this identity.
@@ -41,8 +41,9 @@ class Journal {
   // disk is full, with the first later change that finds room.
   void Append(JournalOp op, uint32_t position, std::wstring_view text);
   bool IsOpen() const { return static_cast<bool>(main_.handle); }
-  // Where the list stands as it is stored whole under this identity.
-  void MarkStored(uint64_t id);
+  // Where the list stands as it is stored whole under this identity; true once the mark is on the
+  // disk (only then may the list be stored under it).
+  bool MarkStored(uint64_t id);
   // Once the list marked with id is stored: a file of its own begins with what followed the mark.
   void Rotate(uint64_t id);
   // Bytes journaled since the last mark (or the start).
@@ -53,8 +54,11 @@ class Journal {
   // a start that can read everything adds the texts it added (Added), stores the list whole and
   // deletes it.
   bool Continue();
-  std::optional<std::vector<std::wstring>> Added() const;
+  // whole: read to its end, with nothing damaged.
+  std::optional<std::vector<std::wstring>> Added(bool* whole = nullptr) const;
   void Delete();
+  // Kept under a name of its own, never read again: what is left of one that was not read whole.
+  void KeepAsIs();
 
  private:
   struct File {
@@ -63,7 +67,8 @@ class Journal {
     std::string unwritten;  // whole records, in order, that the disk had no room for yet
   };
   uint64_t Logical() const { return main_.size + main_.unwritten.size(); }
-  bool OpenForAppend(const std::wstring& path, const ParsedJournal& j, uint64_t readBytes);
+  bool OpenForAppend(const std::wstring& path, const ParsedJournal& j, std::string_view read);
+  bool Convert(const ParsedJournal& older, std::string_view read);
   bool Create(File& file, const std::wstring& path, uint64_t base);
   static void Write(File& file, JournalOp op, uint32_t position, std::wstring_view text);
   void TryRename();

@@ -137,20 +137,14 @@ ParsedJournal ParseJournal(std::string_view bytes) {
     uint16_t op = 0;
     uint32_t position = 0, length = 0, check = 0;
     if (!Take(bytes, at, op) || !Take(bytes, at, position) || !Take(bytes, at, length)) break;
-    if (op != 'A' && op != 'R' && op != 'C' && (op != 'S' || !j.checked)) {
-      j.tornTail = bytes.find_first_not_of('\0', start) == std::string_view::npos;
-      break;
-    }
+    if (op != 'A' && op != 'R' && op != 'C' && (op != 'S' || !j.checked)) break;
     if ((bytes.size() - at) / sizeof(wchar_t) < length) break;
     const size_t body = at;
     at += length * sizeof(wchar_t);
     if (!Take(bytes, at, check)) break;
     const uint32_t expected = j.checked ? Crc32(bytes.substr(start, body - start + length * sizeof(wchar_t)))
                                         : HeadCheck(op, position, length);
-    if (check != expected) {
-      j.tornTail = at == bytes.size();  // the last record, part of it never written
-      break;
-    }
+    if (check != expected) break;
     std::wstring text(length, L'\0');
     if (length) std::memcpy(text.data(), bytes.data() + body, length * sizeof(wchar_t));
     j.entries.push_back({static_cast<JournalOp>(op), position, std::move(text)});

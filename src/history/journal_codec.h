@@ -28,9 +28,6 @@ struct ParsedJournal {
   std::vector<JournalEntry> entries;
   size_t wholeBytes = 0;   // the header and the whole records
   size_t markedBytes = 0;  // up to the last mark, or the header
-  // What follows them is a record cut short where the file ends (or zeros): a crash's torn tail,
-  // not records after a damaged one.
-  bool tornTail = true;
 };
 
 // A mark's text, and the identity it holds.
