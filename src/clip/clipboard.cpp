@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 
 #include "clip/clip_data.h"
 #include "win/unique.h"
@@ -132,6 +133,20 @@ Formats Formats::Available() {
     f.formats_.resize(f.formats_.size() * 4);
   }
   f.formats_.resize(count);
+  // Whether the list names the formats the system makes from others is not documented: where it
+  // lacks one that a listed format gives, the system is asked for that one.
+  const auto made = [&f](UINT format, std::initializer_list<UINT> sources) {
+    if (f.Has(format)) return;
+    for (const UINT source : sources) {
+      if (f.Has(source)) {
+        if (::IsClipboardFormatAvailable(format)) f.formats_.push_back(format);
+        return;
+      }
+    }
+  };
+  made(kText, {CF_UNICODETEXT, CF_OEMTEXT});
+  made(kBitmap, {CF_DIB, CF_DIBV5});
+  made(kDib, {CF_BITMAP, CF_DIBV5});
   return f;
 }
 
