@@ -95,19 +95,20 @@ void HistoryStore::Load(RowStore& rows) noexcept {
     const uint64_t identity = IdentityOf(files.value);
     foldAt_ = Threshold(files.value.size() * sizeof(wchar_t));
     files.value = {};
-    std::vector<std::wstring> added;
     switch (journal_.Resume(rows, identity)) {
       case Journal::Resumed::kUnreadable:
         return KeepToItself();
       case Journal::Resumed::kNone:
-        // A journal that goes with no stored list is never dropped: what it added is added.
-        added = journal_.Orphans();
+        // A journal that goes with no stored list is never dropped: it is read with the journals of
+        // their own below, and goes only once the list is stored with what it added.
+        if (!journal_.SetAside()) return KeepToItself();
         (void)journal_.Restart(identity);
         break;
       case Journal::Resumed::kApplied:
         break;
     }
     // What runs that could not read their history added meanwhile. (What they removed comes back.)
+    std::vector<std::wstring> added;
     std::vector<std::pair<Journal, bool>> sides;
     for (const std::wstring& path : SideJournals(journal_.path())) {
       Journal side(path);

@@ -32,7 +32,9 @@ bool RecentlyWritten(const std::wstring& path) {
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
   FILETIME now{};
   ::GetSystemTimeAsFileTime(&now);
-  const auto ticks = [](FILETIME t) { return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+  const auto ticks = [](FILETIME t) {
+    return static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime;
+  };
   const uint64_t written = ticks(data.ftLastWriteTime);
   return ticks(now) < written || ticks(now) - written < 60ull * 10000000ull;  // a clock set back: recent
 }
@@ -41,7 +43,8 @@ bool RecentlyWritten(const std::wstring& path) {
 // or whatever follows a journal's last whole record.
 bool KeepAside(const std::wstring& path, std::string_view bytes) {
   const std::wstring aside = path + L".kept." + std::to_wstring(::GetTickCount64());
-  win::UniqueFile f(::CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::UniqueFile f(
+      ::CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   return f && win::AppendWhole(f.get(), bytes) && ::FlushFileBuffers(f.get());
 }
 
@@ -130,14 +133,15 @@ bool WriteRecord(HANDLE file, std::string_view before, JournalOp op, uint32_t po
 Journal::Journal(std::wstring path) : path_(path.empty() ? DefaultPath() : std::move(path)) {}
 
 Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored) {
-  orphans_.clear();
+  unmatched_.clear();
   std::optional<std::string> bytes = ReadBytes(path_);
   if (!bytes) return Resumed::kUnreadable;
   std::wstring at = path_;
   ParsedJournal j = ParseJournal(*bytes);
   if (!j.valid) {
     // Not a journal this program can read (or none at all): kept as it is, never replaced.
-    if (!bytes->empty() && !(KeepAside(path_, *bytes) && ::DeleteFileW(path_.c_str()))) return Resumed::kUnreadable;
+    if (!bytes->empty() && !(KeepAside(path_, *bytes) && ::DeleteFileW(path_.c_str())))
+      return Resumed::kUnreadable;
     // A new file that had not yet taken the old one's place.
     std::optional<std::string> next = ReadBytes(NextPath());
     if (!next) return Resumed::kUnreadable;
@@ -165,8 +169,7 @@ Journal::Resumed Journal::Resume(RowStore& rows, uint64_t stored) {
     }
   }
   if (!first) {
-    for (const JournalEntry& e : j.entries)
-      if (e.op == JournalOp::Add) orphans_.push_back(e.text);
+    if (j.valid) unmatched_ = at;
     return Resumed::kNone;
   }
   Apply(j.entries, *first, j.entries.size(), rows);
@@ -200,8 +203,13 @@ bool Journal::Convert(const ParsedJournal& older, std::string_view read) {
   return true;
 }
 
-std::vector<std::wstring> Journal::Orphans() const {
-  return orphans_;
+bool Journal::SetAside() {
+  if (unmatched_.empty()) return true;
+  // Renamed, not copied: at no moment is it on the disk under neither name.
+  const std::wstring side = path_ + L".side." + std::to_wstring(::GetTickCount64());
+  if (!::MoveFileExW(unmatched_.c_str(), side.c_str(), MOVEFILE_WRITE_THROUGH)) return false;
+  unmatched_.clear();
+  return true;
 }
 
 bool Journal::OpenForAppend(const std::wstring& path, const ParsedJournal& j, std::string_view read) {
@@ -210,7 +218,8 @@ bool Journal::OpenForAppend(const std::wstring& path, const ParsedJournal& j, st
   LARGE_INTEGER size{};
   // Only the end of the file as it was read is cut, and what is cut (a record that a crash cut
   // short, or the records after a damaged one) is kept aside first unless it is all zeros.
-  if (!f || !::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) != read.size()) return false;
+  if (!f || !::GetFileSizeEx(f.get(), &size) || static_cast<uint64_t>(size.QuadPart) != read.size())
+    return false;
   if (j.wholeBytes != read.size()) {
     const std::string_view cut = read.substr(j.wholeBytes);
     if (cut.find_first_not_of('\0') != std::string_view::npos && !KeepAside(path, cut)) return false;
@@ -286,7 +295,8 @@ void Journal::Rotate(uint64_t id) {
     return;
   }
   if (keepPrev_ || RecentlyWritten(PrevPath())) return;
-  const std::optional<std::string> written = markAt_ < main_.size ? ReadBytes(path_, markAt_, main_.size) : std::string();
+  const std::optional<std::string> written =
+      markAt_ < main_.size ? ReadBytes(path_, markAt_, main_.size) : std::string();
   if (!written) return;
   const std::string tail =
       *written + main_.unwritten.substr(static_cast<size_t>(std::max(markAt_, main_.size) - main_.size));

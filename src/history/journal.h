@@ -33,8 +33,9 @@ class Journal {
   // damaged one, is cut off there, and kept aside first). kUnreadable too when the journal cannot
   // go on. A journal of the old kind goes on as one of the new kind.
   Resumed Resume(RowStore& rows, uint64_t stored);
-  // The texts added by a journal that goes with no stored list, kept for the caller to add.
-  std::vector<std::wstring> Orphans() const;
+  // After kNone: the journal read, which goes with no stored list, becomes one of the journals of
+  // their own (see Continue), whose texts a start adds; false when it could not be renamed.
+  bool SetAside();
   // Starts an empty journal on top of the stored list with this identity.
   bool Restart(uint64_t base);
   // Appends one change; the bytes reach the file system before the call returns, or, when the
@@ -80,8 +81,8 @@ class Journal {
   bool onNext_ = false;  // main_ is the new file still under its own name
   uint64_t markAt_ = 0;  // the journal's logical size after its last mark
   uint64_t markId_ = 0;
-  bool keepPrev_ = false;  // the kept file is what the stored list needs: not replaced this run
-  std::vector<std::wstring> orphans_;
+  bool keepPrev_ = false;   // the kept file is what the stored list needs: not replaced this run
+  std::wstring unmatched_;  // the file read by a Resume that found no journal for the stored list
 };
 
 }  // namespace history

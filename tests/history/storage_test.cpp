@@ -10,6 +10,7 @@
 #include "history/files_codec.h"
 #include "history/journal_codec.h"
 #include "history/history_store.h"
+#include "history/journal.h"
 #include "history/row_store.h"
 #include "support/test_support.h"
 
@@ -163,6 +164,17 @@ TEST_F(StoreTest, EveryEntryComesBackOnceAndWhatCannotBeReadIsKept) {
          t.Lost(L"a;x;");
          (void)Run(t.settings_, t.J());
          t.Lost(L"a;x;");
+       },
+       {L"a", L"x", L"b"},
+       ""},
+      {"a journal for no stored list, killed before the list was stored with its texts",
+       [](StoreTest& t) {
+         t.Lost(L"a;x;");
+         RowStore rows;
+         Journal j(t.J());
+         ASSERT_EQ(j.Resume(rows, HashStoredList(L"a;x;")), Journal::Resumed::kNone);
+         ASSERT_TRUE(j.SetAside());
+         (void)j.Restart(HashStoredList(L"a;x;"));  // as a start does next; killed here
        },
        {L"a", L"x", L"b"},
        ""},
