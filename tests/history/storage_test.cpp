@@ -79,7 +79,7 @@ TEST(JournalCodec, RecordsReadBackUntilOneIsCutShortOrDamaged) {
   }
   EXPECT_FALSE(ParseJournal("not a journal").valid);
   // A journal of the kind written before records carried a CRC still reads.
-  const std::string older("PJ1\0*\0\0\0\0\0\0\0A\0\1\0\0\0\2\0\0\0h\0i\0\xE7\x7C\x37\x9E", 34);
+  const std::string older("PJ1\0*\0\0\0\0\0\0\0A\0\1\0\0\0\2\0\0\0h\0i\0\xE7\x7C\x37\x9E", 30);
   EXPECT_EQ(ParseJournal(older).entries, (std::vector<JournalEntry>{{JournalOp::Add, 1, L"hi"}}));
 }
 
