@@ -7,10 +7,11 @@
 #include <new>
 #include <utility>
 
-#include "history/files_codec.h"
 #include "app/find_in_list.h"
 #include "app/layout.h"
 #include "app/resource_ids.h"
+#include "history/disk_io.h"
+#include "history/files_codec.h"
 #include "history/settings.h"
 #include "app/window_helpers.h"
 #include "clip/clipboard.h"
@@ -53,10 +54,24 @@ RECT PixelRect(const TwipRect& t, int dpi) {
 
 }  // namespace
 
+namespace {
+
+history::HistoryStore::Options StoreOptions(const Form1Options& options, const HWND* window) {
+  history::HistoryStore::Options o;
+  o.foldAfterBytes = options.foldAfterBytes;
+  // Once the message at hand is done: a change's own copy of a huge text is let go by then.
+  o.wake = [window] { (void)::PostMessageW(*window, kHistoryWork, 0, 0); };
+  return o;
+}
+
+}  // namespace
+
 Form1::Form1(Form1Options options)
     : options_(std::move(options)),
       settings_(options_.settingsKey),
-      history_(settings_, options_.journalPath, options_.foldAfterBytes) {}
+      history_(std::make_unique<history::DiskFolder>(options_.dataFolder.empty() ? history::DefaultDataFolder()
+                                                                                 : options_.dataFolder),
+               std::make_unique<history::SettingsListValue>(settings_), StoreOptions(options_, &hwnd_)) {}
 
 Form1::~Form1() {
   if (window_ && !unloaded_) Form_QueryUnload();
@@ -117,9 +132,6 @@ void Form1::CreateControls() {
   ListView1.Create(hwnd_, kDesign[kListView1].id, kDesign[kListView1].caption, RECT{}, nullptr);
   ListView1.onDblClick = [this] { ListView1_DblClick(); };
   ListView1.onKeyDown = [this](WORD key, int shift) { ListView1_KeyDown(key, shift); };
-  ListView1.onChange = [this](history::JournalOp op, size_t position, std::wstring_view text) {
-    ListView1_Change(op, position, text);
-  };
   find_ = std::make_unique<FindInList>(hwnd_, ListView1);
   ApplyLayout();
 
@@ -207,7 +219,7 @@ void Form1::Form_Load() {
   ListView1.SetColumnWidth(1, TwipsToPixels(kColumn1WidthTwips, dpi_));
   ListView1.SetColumnWidth(2, TwipsToPixels(kColumn2WidthTwips, dpi_));
   RestoreEntries();
-  cSysTray1->SetTrayTip(kCaption);
+  cSysTray1->SetTrayTip(history_.Partial() ? kPartialTip : kCaption);
   cSysTray1->SetInTray(true);
   SetValue(Check4, history::IsSwitchOn(history::GetSetting(settings_, L"Windows Startup", L"Off")) ? 1 : 0);
   SetValue(Check8, history::IsSwitchOn(history::GetSetting(settings_, L"Minimized", L"Off")) ? 1 : 0);
@@ -215,35 +227,18 @@ void Form1::Form_Load() {
   (void)clip::Clear(hwnd_);  // a clipboard that stays busy is simply not emptied
   mClip::CaptureEnabled = true;
   IsLoading = false;
-  mClip::StartRecording(hwnd_, &ListView1, options_.log);
+  mClip::StartRecording(hwnd_, &history_, options_.log);
   mClip::HookWindow(hwnd_);
   mClip::CaptureBusy = false;
   mClip::NextViewerWnd = ::SetClipboardViewer(hwnd_);
 }
 
 void Form1::RestoreEntries() {
-  history_.Load(ListView1.Store());
-  ListView1.Refresh();
+  history_.Load();
 }
 
 bool Form1::SaveEntries() {
-  return history_.Store(ListView1.Store());
-}
-
-void Form1::ListView1_Change(history::JournalOp op, size_t position, std::wstring_view text) {
-  if (history_.Record(op, position, text)) AskForFold();
-}
-
-void Form1::AskForFold() {
-  if (foldAsked_ || !hwnd_) return;
-  // Once the change at hand is recorded and its text let go: the list is copied for storing.
-  foldAsked_ = ::PostMessageW(hwnd_, kStoreList, 0, 0) != FALSE;
-}
-
-void Form1::StartFold() {
-  foldAsked_ = false;
-  if (unloaded_) return;
-  history_.StartFold(ListView1.Store(), [hwnd = hwnd_] { (void)::PostMessageW(hwnd, kListStored, 0, 0); });
+  return history_.Store();
 }
 
 void Form1::Form_QueryUnload() {
@@ -514,11 +509,8 @@ LRESULT Form1::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       if (wParam != kTrayMenuTimer) break;
       TrayMenuTimer();
       return 0;
-    case kStoreList:
-      StartFold();
-      return 0;
-    case kListStored:
-      history_.FinishFold();
+    case kHistoryWork:
+      history_.Work();
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;

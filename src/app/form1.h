@@ -9,7 +9,8 @@
 
 #include "app/history_list_view.h"
 #include "clip/save_log.h"
-#include "history/history_store.h"
+#include "history/history.h"
+#include "history/settings.h"
 #include "startup/regstuff.h"
 #include "tray/csystray.h"
 #include "win/unique.h"
@@ -20,10 +21,11 @@ inline constexpr wchar_t kCaption[] = L"Pellucidor";
 inline constexpr wchar_t kFormClass[] = L"PellucidorForm1";
 // Sent by a second start of the program: show the running window.
 constexpr UINT kShowRunningCopy = WM_APP + 1;
-// Storing the list whole while the window goes on: asked for once the journal has outgrown the
-// stored list, and posted by the storing thread when done.
-constexpr UINT kStoreList = WM_APP + 2;
-constexpr UINT kListStored = WM_APP + 3;
+// The history's own work on the window's thread (a fold to start, or one done on its own thread
+// to finish), asked for from any thread.
+constexpr UINT kHistoryWork = WM_APP + 2;
+// The tray's tip while part of the history could not be read.
+inline constexpr wchar_t kPartialTip[] = L"Pellucidor (part of the history could not be read)";
 
 // Window pointer settings.
 constexpr int kPointerDefault = 0, kPointerHourglass = 11, kPointerCustom = 99;
@@ -31,16 +33,20 @@ constexpr int kPointerDefault = 0, kPointerHourglass = 11, kPointerCustom = 99;
 struct Form1Options {
   std::function<double()> random;  // the home-page draw; a test fixes it
   bool quitOnDestroy = true;       // end the message loop when the window is gone
-  std::wstring journalPath;        // empty: the per-user data folder
+  std::wstring dataFolder;         // the history's files; empty: the per-user data folder
   RegStuff::RunKeys runKeys;       // where the start-up entry goes
   clip::LogLocations log;          // where backups.log goes
   std::wstring settingsKey;        // under HKEY_CURRENT_USER; empty: the program's own
-  uint64_t foldAfterBytes = 0;     // 0: once the journal has outgrown the stored list
+  uint64_t foldAfterBytes = 0;     // 0: once the journal has outgrown the list
 };
 
 class FindInList;
 
 class Form1 {
+  Form1Options options_;
+  history::Settings settings_;
+  history::History history_;  // before the list that shows it
+
  public:
   explicit Form1(Form1Options options = {});
   ~Form1();
@@ -53,7 +59,7 @@ class Form1 {
 
   // Controls, by their design names.
   HWND Check3 = nullptr, Check4 = nullptr, Check5 = nullptr, Check6 = nullptr, Check8 = nullptr;
-  HistoryListView ListView1;
+  HistoryListView ListView1{history_};
   std::unique_ptr<tray::cSysTray> cSysTray1;
 
   // Ctrl+F, F3 and Shift+F3: finding an entry by any part of its text.
@@ -78,8 +84,6 @@ class Form1 {
   void Check6_MouseMove() { PushButtonHover(); }
   void ListView1_DblClick();
   void ListView1_KeyDown(WORD KeyCode, int Shift);
-  // Every row added, removed or cleared, as it happens.
-  void ListView1_Change(history::JournalOp op, size_t position, std::wstring_view text);
   void cSysTray1_MouseDblClick(int16_t& Button, int32_t& Id);
   void cSysTray1_MouseDown(int16_t& Button, int32_t& Id);
   void cSysTray1_MouseUp(int16_t& Button, int32_t& Id);
@@ -110,15 +114,7 @@ class Form1 {
   void ShowTrayMenu();
   void TrayMenuTimer();
   void PutSelectedEntryOnClipboard();
-  // Asks for the list to be stored whole once the message at hand is done (a hundred megabytes
-  // take a second to store: on a thread of its own).
-  void AskForFold();
-  void StartFold();
 
-  Form1Options options_;
-  history::Settings settings_;
-  history::HistoryStore history_;
-  bool foldAsked_ = false;
   HWND hwnd_ = nullptr;
   win::UniqueHwnd window_;
   int dpi_ = 96;

@@ -16,7 +16,8 @@ void HistoryListView::Create(HWND parent, int id, const wchar_t* name, RECT r, H
       WS_CHILD | WS_VISIBLE | WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
       r.left, r.top, r.right - r.left, r.bottom - r.top, parent,
       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), nullptr, nullptr);
-  throttle_.Attach(hwnd_, store_);
+  throttle_.Attach(hwnd_, history_.Rows());
+  history_.SetObserver(this);
   if (font) ::SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   ListView_SetExtendedListViewStyle(hwnd_, LVS_EX_FULLROWSELECT | LVS_EX_DOUBLEBUFFER);
   (void)::SetWindowSubclass(hwnd_, ListProc, 0, 0);  // for Enter
@@ -50,34 +51,10 @@ void HistoryListView::SetColumnWidth(int column, int pixels) {
   ::SendMessageW(hwnd_, LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column - 1), MAKELPARAM(pixels, 0));
 }
 
-size_t HistoryListView::AddItem(std::wstring_view text) {
-  return AddItem(win::TextBlock(text));
-}
-
-size_t HistoryListView::AddItem(win::TextBlock&& text) {
-  store_.Add(std::move(text));
-  try {
-    if (onChange) onChange(history::JournalOp::Add, store_.Count(), store_.Text(store_.Count() - 1));
-  } catch (...) {
-    store_.Remove(store_.Count() - 1);  // a row that was never journaled would be lost in a crash
-    throw;
-  }
-  throttle_.RowAdded();
-  return store_.Count();
-}
-
-void HistoryListView::SetSubItem(size_t position, history::RowType type) {
-  if (!IsRow(position)) return;
-  store_.SetType(position - 1, type);
-  // A row the control is not told of yet is drawn when it is.
-  if (position <= static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)))
-    ListView_RedrawItems(hwnd_, static_cast<int>(position - 1), static_cast<int>(position - 1));
-}
-
 std::optional<size_t> HistoryListView::SelectedItem() const {
   const int i =
       static_cast<int>(::SendMessageW(hwnd_, LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
-  if (i < 0 || static_cast<size_t>(i) >= store_.Count()) return std::nullopt;
+  if (i < 0 || static_cast<size_t>(i) >= history_.Count()) return std::nullopt;
   return static_cast<size_t>(i) + 1;
 }
 
@@ -97,39 +74,51 @@ LRESULT CALLBACK HistoryListView::ListProc(HWND hwnd, UINT msg, WPARAM wParam, L
 }
 
 void HistoryListView::Select(size_t position) {
-  if (!IsRow(position)) return;
+  if (position < 1 || position > history_.Count()) return;
   Refresh();
   const int i = static_cast<int>(position - 1);
   ListView_SetItemState(hwnd_, i, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
-void HistoryListView::Remove(size_t position) {
-  if (!IsRow(position)) return;
-  Refresh();
-  store_.Remove(position - 1);
-  // The control shifts its selection and focus past the removed row.
-  ::SendMessageW(hwnd_, LVM_DELETEITEM, position - 1, 0);
-  Refresh();
-  if (onChange) onChange(history::JournalOp::Remove, position, {});
+void HistoryListView::Changing(Change change) {
+  // The control counts the rows as they are before they change: rows added meanwhile first.
+  if (change == Change::kRemoved || change == Change::kCleared) Refresh();
 }
 
-void HistoryListView::Clear() {
-  Refresh();
-  store_.Clear();
-  ::SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
-  Refresh();
-  if (onChange) onChange(history::JournalOp::Clear, 0, {});
+void HistoryListView::Changed(Change change, size_t position) {
+  switch (change) {
+    case Change::kAdded:
+      throttle_.RowAdded();
+      break;
+    case Change::kRemoved:
+      // The control shifts its selection and focus past the removed row.
+      ::SendMessageW(hwnd_, LVM_DELETEITEM, position - 1, 0);
+      Refresh();
+      break;
+    case Change::kCleared:
+      ::SendMessageW(hwnd_, LVM_DELETEALLITEMS, 0, 0);
+      Refresh();
+      break;
+    case Change::kTyped:
+      // A row the control is not told of yet is drawn when it is.
+      if (position <= static_cast<size_t>(::SendMessageW(hwnd_, LVM_GETITEMCOUNT, 0, 0)))
+        ListView_RedrawItems(hwnd_, static_cast<int>(position - 1), static_cast<int>(position - 1));
+      break;
+    case Change::kLoaded:
+      Refresh();
+      break;
+  }
 }
 
 LRESULT HistoryListView::OnFindItem(const NMLVFINDITEMW& find) const {
   if (!(find.lvfi.flags & (LVFI_STRING | LVFI_PARTIAL)) || !find.lvfi.psz) return -1;
   const std::wstring_view wanted(find.lvfi.psz);
-  const size_t n = store_.Count();
+  const size_t n = history_.Rows().Count();
   if (n == 0 || wanted.empty()) return -1;
   const size_t start = find.iStart >= 0 && static_cast<size_t>(find.iStart) < n ? find.iStart : 0;
   for (size_t k = 0; k < n; ++k) {
     const size_t i = (start + k) % n;
-    const std::wstring_view text = store_.Text(i);
+    const std::wstring_view text = history_.Rows().Text(i);
     if (text.size() >= wanted.size() &&
         ::CompareStringOrdinal(text.data(), static_cast<int>(wanted.size()), wanted.data(),
                                static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL) {
@@ -145,10 +134,10 @@ bool HistoryListView::OnNotify(const NMHDR& header, LRESULT& result) {
     case LVN_GETDISPINFOW: {
       auto& item = const_cast<NMLVDISPINFOW&>(reinterpret_cast<const NMLVDISPINFOW&>(header)).item;
       if ((item.mask & LVIF_TEXT) && item.pszText && item.cchTextMax > 0 && item.iItem >= 0 &&
-          static_cast<size_t>(item.iItem) < store_.Count()) {
+          static_cast<size_t>(item.iItem) < history_.Rows().Count()) {
         const std::wstring_view text =
-            item.iSubItem == 0 ? store_.Text(static_cast<size_t>(item.iItem))
-                               : history::RowTypeLabel(store_.Type(static_cast<size_t>(item.iItem)));
+            item.iSubItem == 0 ? history_.Rows().Text(static_cast<size_t>(item.iItem))
+                               : history::RowTypeLabel(history_.Rows().Type(static_cast<size_t>(item.iItem)));
         // Only the start of a long entry is shown; the control never sees more than its buffer.
         const size_t n = std::min(text.size(), static_cast<size_t>(item.cchTextMax - 1));
         std::wmemcpy(item.pszText, text.data(), n);

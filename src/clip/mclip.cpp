@@ -20,7 +20,7 @@ constexpr UINT kFrontViewerTimeoutMs = 100;
 
 }  // namespace
 
-void StartRecording(HWND form, clip::HistoryTarget* list, clip::LogLocations log) {
+void StartRecording(HWND form, history::History* list, clip::LogLocations log) {
   g_recorder.Start(form, list, std::move(log));
 }
 

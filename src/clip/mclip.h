@@ -8,9 +8,9 @@
 
 #include "clip/save_log.h"
 
-namespace clip {
-class HistoryTarget;
-}  // namespace clip
+namespace history {
+class History;
+}  // namespace history
 
 namespace mClip {
 
@@ -22,7 +22,7 @@ extern bool CaptureBusy;
 
 // Recording into list, of the changes announced to form, logged to log; from now on every change
 // is read as it comes.
-void StartRecording(HWND form, clip::HistoryTarget* list, clip::LogLocations log = {});
+void StartRecording(HWND form, history::History* list, clip::LogLocations log = {});
 // Stops reading and records, without a message pass, every change read until now; nothing is
 // recorded afterwards.
 void StopRecording() noexcept;

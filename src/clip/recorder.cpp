@@ -1,6 +1,5 @@
 #include "clip/recorder.h"
 
-#include "clip/history_target.h"
 #include "clip/mclip.h"
 #include "win/module.h"
 #include "win/report.h"
@@ -17,7 +16,7 @@ UINT ChangeCapturedMessage() {
   return message;
 }
 
-void Recorder::Start(HWND form, HistoryTarget* list, LogLocations log) {
+void Recorder::Start(HWND form, history::History* list, LogLocations log) {
   Stop();
   form_ = form;
   list_ = list;
@@ -179,11 +178,10 @@ void Recorder::RecordOne(CapturedChange& change, bool withPasses) {
 void Recorder::AddEntry(CapturedChange& change, history::RowType label) {
   try {
     if (!list_ || list_->Contains(change.text.view())) return;
-    const size_t row = list_->AddItem(std::move(change.text));  // the row keeps the text read
-    list_->SetSubItem(row, label);
+    const size_t row = list_->Add(std::move(change.text), label);  // the row keeps the text read
     // The entry's text goes to the log from the row itself, in slices, with the time of the change;
     // a line the log refuses (a full disk, a locked file) is not written later.
-    (void)WriteLogLine({list_->ItemText(row), kAddedPhrase, LogTimeText(change.time)}, log_);
+    (void)WriteLogLine({list_->Text(row), kAddedPhrase, LogTimeText(change.time)}, log_);
   } catch (...) {
     win::ReportCaught(L"recording a change");  // no memory for it: the next change goes on
   }

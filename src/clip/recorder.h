@@ -9,11 +9,9 @@
 
 #include "clip/capture.h"
 #include "clip/save_log.h"
-#include "history/row_store.h"
+#include "history/history.h"
 
 namespace clip {
-
-class HistoryTarget;
 
 // Posted to the window by the capture thread after each change it read.
 UINT ChangeCapturedMessage();
@@ -24,7 +22,7 @@ class Recorder {
   Recorder(const Recorder&) = delete;
   Recorder& operator=(const Recorder&) = delete;
 
-  void Start(HWND form, HistoryTarget* list, LogLocations log);
+  void Start(HWND form, history::History* list, LogLocations log);
   void Stop() noexcept;
   // An announcement of a change, from whichever source: recorded now, by the loop that runs, or
   // once capture allows it. Nothing read is dropped here.
@@ -52,7 +50,7 @@ class Recorder {
   void ScheduleRetry();
 
   HWND form_ = nullptr;
-  HistoryTarget* list_ = nullptr;
+  history::History* list_ = nullptr;
   LogLocations log_;
   bool stopped_ = true;
   std::unique_ptr<CaptureThread> capture_;

@@ -1,9 +1,20 @@
 #include "history/files_codec.h"
 
+#include "history/journal_codec.h"
+
 namespace history {
 namespace {
 
-constexpr size_t kIdMark = 17;
+constexpr size_t kIdMark = 17;      // an older version's, at the start
+constexpr size_t kTrailMark = 18;   // ours, at the end
+constexpr int kTrailPieces = 48;    // three numbers of 16 hexadecimal digits
+
+void AppendNumber(std::wstring& out, uint64_t v) {
+  for (int shift = 60; shift >= 0; shift -= 4) {
+    out.append(((v >> shift) & 0xF) + 1, L' ');
+    out += L';';
+  }
+}
 
 bool IsBlank(std::wstring_view s) {
   return s.find_first_not_of(L' ') == std::wstring_view::npos;
@@ -30,21 +41,46 @@ void AppendEncodedEntry(std::wstring& out, std::wstring_view entry) {
   out += L';';
 }
 
-std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries, std::optional<uint64_t> id) {
+std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries) {
   size_t size = 0;
   for (auto e : entries) size += e.size() + 1;
   std::wstring out;
-  out.reserve(size + size / 64 + 300);
-  if (id) {
-    out.append(kIdMark, L' ');
-    out += L';';
-    for (int shift = 60; shift >= 0; shift -= 4) {
-      out.append(((*id >> shift) & 0xF) + 1, L' ');
-      out += L';';
-    }
-  }
+  out.reserve(size + size / 64 + 500);  // and the identity
   for (auto e : entries) AppendEncodedEntry(out, e);
   return out;
+}
+
+ListIdentity AppendIdentity(std::wstring& files, uint64_t generation, uint64_t records) {
+  const ListIdentity id{generation, records, HashStoredList(files)};
+  files.append(kTrailMark, L' ');
+  files += L';';
+  AppendNumber(files, id.generation);
+  AppendNumber(files, id.records);
+  AppendNumber(files, id.hash);
+  return id;
+}
+
+std::optional<ListIdentity> TrailingIdentity(std::wstring_view stored) {
+  // The pieces from the end: each ends in ";" and holds only spaces.
+  size_t end = stored.size();
+  uint64_t numbers[3] = {};
+  for (int piece = kTrailPieces - 1; piece >= -1; --piece) {
+    if (end < 2 || stored[end - 1] != L';') return std::nullopt;  // every piece has a space
+    const size_t start = stored.find_last_not_of(L' ', end - 2);
+    const size_t begin = start == std::wstring_view::npos ? 0 : start + 1;
+    if (begin > 0 && stored[begin - 1] != L';') return std::nullopt;
+    const size_t spaces = end - 1 - begin;
+    if (piece < 0) {
+      if (spaces != kTrailMark) return std::nullopt;
+      const ListIdentity id{numbers[0], numbers[1], numbers[2]};
+      if (HashStoredList(stored.substr(0, begin)) != id.hash) return std::nullopt;
+      return id;
+    }
+    if (spaces < 1 || spaces > 16) return std::nullopt;
+    numbers[piece / 16] |= static_cast<uint64_t>(spaces - 1) << (4 * (15 - piece % 16));
+    end = begin;
+  }
+  return std::nullopt;
 }
 
 std::optional<uint64_t> StoredListId(std::wstring_view stored) {

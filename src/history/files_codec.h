@@ -8,9 +8,11 @@
 // A value without escapes reads as it always did: split at every ";", pieces that are empty or
 // hold only spaces are skipped.
 //
-// A list stored now starts with its identity, which no other stored list shares, in pieces made
-// of spaces alone (which every reader skips): a mark of 17 spaces, then 16 pieces of 1 to 16
-// spaces, one per hexadecimal digit. The journal of changes made since names the list by it.
+// A list stored now ends with its identity, in pieces made of spaces alone (which every reader
+// skips): a mark of 18 spaces, then pieces of 1 to 16 spaces, one per hexadecimal digit, for the
+// generation and the number of journal records the list stands after, and a hash of everything
+// before the identity, so that a value changed by anything else is told from ours. An older
+// version started the list with an identity of its own: a mark of 17 spaces and 16 pieces.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +26,18 @@ namespace history {
 
 constexpr wchar_t kFilesEscape = L'\x1F';
 
-std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries, std::optional<uint64_t> id = {});
-// The identity a stored list starts with, or nothing for a list stored without one.
+std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries);
+
+struct ListIdentity {
+  uint64_t generation = 0;
+  uint64_t records = 0;
+  uint64_t hash = 0;  // of the value before the identity
+};
+// Appends the identity of what files holds now; returns it.
+ListIdentity AppendIdentity(std::wstring& files, uint64_t generation, uint64_t records);
+// The identity a value ends with, only when the hash holds for what precedes it.
+std::optional<ListIdentity> TrailingIdentity(std::wstring_view stored);
+// The identity an older version's list starts with, or nothing.
 std::optional<uint64_t> StoredListId(std::wstring_view stored);
 void AppendEncodedEntry(std::wstring& out, std::wstring_view entry);
 std::vector<std::wstring> DecodeFiles(std::wstring_view stored);

@@ -1,54 +1,98 @@
-// The journal of list changes: a header naming the stored list it starts from, then one record per
-// change, each with a CRC-32 of all its bytes, and a mark wherever the list was stored whole, with
-// the identity it was stored under. A record cut short or damaged (a crash, a power cut) ends the
-// journal; every whole record before it counts. Journals written before records carried a CRC are
-// still read.
+// A journal: the changes one run (or one part of a run, between two folds) made to the history
+// list. Its header tells the generation it belongs to and the state it starts from; then one
+// record per change, each with a CRC-32 seeded by the header's own seed, so that bytes left over
+// from another file never read as a record. A record cut short or damaged ends the journal; every
+// whole record before it counts.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "history/byte_stream.h"
+#include "win/text_block.h"
 
 namespace history {
 
-enum class JournalOp : uint16_t { Add = 'A', Remove = 'R', Clear = 'C', Stored = 'S' };
-
-struct JournalEntry {
-  JournalOp op;
-  uint32_t position;  // 1-based, for Remove
-  std::wstring text;  // for Add
-  bool operator==(const JournalEntry&) const = default;
+enum class JournalOp : uint16_t {
+  Add = 'A',
+  Remove = 'R',
+  Clear = 'C',
+  Stored = 'S',  // the list was stored in the settings store here: see StoredMark
+  Merged = 'M',  // the entries of another journal were added here: that journal is done with
 };
 
-struct ParsedJournal {
-  bool valid = false;    // a header was found
-  bool checked = false;  // its records carry a CRC (the format written now)
-  uint64_t base = 0;     // the stored list it applies to
-  std::vector<JournalEntry> entries;
-  size_t wholeBytes = 0;   // the header and the whole records
-  size_t markedBytes = 0;  // up to the last mark, or the header
+struct JournalHeader {
+  enum Flags : uint32_t {
+    kAddsOnly = 1,      // a run that could not read the history
+    kFromSnapshot = 2,  // begins at its own generation's snapshot, written before it
+  };
+  uint32_t flags = 0;
+  uint64_t generation = 0;
+  // The state it starts from: the end of generation follows (its first followsRecords records),
+  // the stored list whose hash is baseFiles, its own snapshot (kFromSnapshot), or an empty list.
+  uint64_t follows = 0;
+  uint64_t followsRecords = 0;
+  uint64_t baseFiles = 0;
+  uint32_t seed = 0;
+  bool AddsOnly() const { return (flags & kAddsOnly) != 0; }
+};
+inline constexpr size_t kJournalHeaderBytes = 48;
+
+std::string EncodeJournalHeader(const JournalHeader& h);
+std::optional<JournalHeader> DecodeJournalHeader(std::string_view bytes);
+
+// What a Stored record holds: the hash of the list's entries as stored, the value's size, and the
+// settings store's stamp once it was stored.
+struct StoredMark {
+  uint64_t hash = 0;
+  uint64_t bytes = 0;
+  uint64_t stamp = 0;
+};
+std::wstring StoredMarkText(const StoredMark& mark);
+std::wstring MergedText(uint64_t generation);
+
+// A record in three pieces, so that a long text is written from where it lies.
+std::string JournalRecordHead(JournalOp op, uint32_t position, std::wstring_view text);
+inline std::string_view JournalRecordBody(std::wstring_view text) {
+  return {reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t)};
+}
+std::string JournalRecordTail(uint32_t seed, std::string_view head, std::wstring_view text);
+std::string JournalRecordBytes(uint32_t seed, JournalOp op, uint32_t position, std::wstring_view text);
+
+struct JournalRecord {
+  JournalOp op = JournalOp::Add;
+  uint32_t position = 0;
+  win::TextBlock text;   // an Add's, when asked for
+  StoredMark stored;     // a Stored record's
+  uint64_t merged = 0;   // a Merged record's
 };
 
-// A mark's text, and the identity it holds.
-std::wstring StoredMarkText(uint64_t id);
-uint64_t StoredMarkId(const JournalEntry& mark);
+// Reads a journal front to back.
+class JournalReader {
+ public:
+  explicit JournalReader(InFile& in) : bytes_(in) {}
+  std::optional<JournalHeader> Header();
+  // The next whole record, with an Add's text when withText; false at the end of the whole
+  // records (Torn() then tells whether bytes follow them, Failed() whether a read failed).
+  bool Next(JournalRecord& r, bool withText);
+  uint64_t WholeBytes() const { return whole_; }
+  bool Torn() const { return !Failed() && bytes_.Offset() + bytes_.Left() > whole_; }
+  bool Failed() const { return bytes_.Failed(); }
 
-// The journal's size past which the list is stored whole again and the journal restarted: the
-// larger of 8 MB and the stored list, so that storing it costs O(1) per journaled byte.
+ private:
+  ByteReader bytes_;
+  uint32_t seed_ = 0;
+  uint64_t whole_ = 0;
+  bool ended_ = false;
+};
+
+// The journal's size past which the list is stored whole again: the larger of 8 MB and the list,
+// so that storing it costs O(1) per journaled byte.
 uint64_t CompactionThreshold(uint64_t storedListBytes);
 
-// The identity of a stored list that has none of its own (stored before lists carried one).
+// A hash of a stored list's text, eight bytes a step: a stored list can be a hundred megabytes.
 uint64_t HashStoredList(std::wstring_view stored);
-uint32_t Crc32(std::string_view bytes, uint32_t crc = 0);
-
-std::string JournalHeader(uint64_t base);
-std::string JournalRecord(JournalOp op, uint32_t position, std::wstring_view text);
-// A record in three pieces, so that a long text can be written from where it lies: the head, the
-// text's bytes, the tail.
-std::string JournalRecordHead(JournalOp op, uint32_t position, std::wstring_view text);
-std::string_view JournalRecordBody(std::wstring_view text);
-std::string JournalRecordTail(std::string_view head, std::wstring_view text);
-ParsedJournal ParseJournal(std::string_view bytes);
 
 }  // namespace history

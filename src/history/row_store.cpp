@@ -1,5 +1,6 @@
 #include "history/row_store.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,30 +50,32 @@ std::wstring_view RowStore::Text(size_t index) const {
   return View(rows_[index].block);
 }
 
+void RowStore::MakeRoomToRemove(size_t count) {
+  if (pins_ > 0 && kept_.capacity() - kept_.size() < count) kept_.reserve(kept_.size() + std::max(count, kept_.size() + 16));
+}
+
 void RowStore::Remove(size_t index) {
-  // May throw: nothing has changed yet.
-  if (pins_ > 0 && kept_.size() == kept_.capacity()) kept_.reserve(kept_.capacity() * 2 + 16);
+  MakeRoomToRemove(1);  // may throw: nothing has changed yet
   void* b = rows_[index].block;
   const std::wstring_view text = View(b);
   auto it = index_.find(text);
   rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(index));
   ++changes_;
   if (it != index_.end()) {
-    const uint32_t left = it->second - 1;
     const bool keyIsThisBlock = it->first.data() == text.data();
-    if (left == 0) {
+    if (--it->second == 0) {
       index_.erase(it);
     } else if (keyIsThisBlock) {
-      // The key borrows this row's text: let it borrow another row's copy before this one goes.
-      index_.erase(it);
+      // The key borrows this row's text: it borrows another row's copy before this one goes
+      // (moved as it is, so that nothing is allocated).
       for (const Row& r : rows_) {
         if (View(r.block) == text) {
-          index_.emplace(View(r.block), left);
+          auto node = index_.extract(it);
+          node.key() = View(r.block);
+          index_.insert(std::move(node));
           break;
         }
       }
-    } else {
-      it->second = left;
     }
   }
   Free(b);
@@ -101,7 +104,7 @@ void RowStore::Unpin() {
 }
 
 void RowStore::Clear() {
-  if (pins_ > 0) kept_.reserve(kept_.size() + rows_.size());  // may throw: nothing changed yet
+  MakeRoomToRemove(rows_.size());  // may throw: nothing changed yet
   index_.clear();
   for (Row& r : rows_) Free(r.block);
   rows_.clear();

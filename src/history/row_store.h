@@ -33,6 +33,8 @@ class RowStore {
   std::wstring_view Text(size_t index) const;
   RowType Type(size_t index) const { return rows_[index].type; }
   void SetType(size_t index, RowType type) { rows_[index].type = type; }
+  // Makes what removing count rows needs, so that Remove and Clear then cannot fail.
+  void MakeRoomToRemove(size_t count);
   void Remove(size_t index);
   void Clear();
   // Every row's text, for reading on another thread while the rows go on changing: until Unpin,

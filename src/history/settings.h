@@ -3,6 +3,7 @@
 // key of the user's that a caller names (the tests' scratch key).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,15 @@ struct SettingRead {
   std::wstring value;
 };
 
+// A value as asked for, without reading it.
+struct SettingInfo {
+  enum State { kFound, kAbsent, kUnreadable } state = kAbsent;
+  bool text = false;  // a string
+  uint64_t bytes = 0;
+  long error = 0;  // why it is unreadable
+  uint64_t stamp = 0;  // the section's last write
+};
+
 // One section of the store.
 class Settings {
  public:
@@ -28,6 +38,10 @@ class Settings {
   const std::wstring& keyPath() const { return keyPath_; }
 
   SettingRead Read(std::wstring_view key) const;
+  SettingInfo Query(std::wstring_view key) const;
+  // Copies a value as it is, whatever its type, under another name; true also when that name
+  // holds the same already.
+  bool Copy(std::wstring_view from, std::wstring_view to) const;
   // Creates or replaces the value. Returns false when the store refused it.
   bool Save(std::wstring_view key, const std::wstring& value) const;
   // Asks the store to put the section's values on disk now, before anything relies on them there.

@@ -1,0 +1,72 @@
+// A machine for the history's storage to run on in the tests: a folder whose files live in memory,
+// and the stored list's value. Every mutating step is counted; at a chosen one the process dies
+// (the step lands partly or not at all, and nothing later reaches the disk), or the power goes
+// (files fall back to their last flush, the folder's names to its last flush, the stored list to
+// what the settings store last wrote out, as Wine does every half minute). Another program may
+// hold a file, the disk may fill.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+
+#include "history/storage_io.h"
+
+namespace sim {
+
+using history::Io;
+
+class Machine {
+ public:
+  struct Node {
+    std::string data, flushed;
+  };
+  struct Value {
+    bool text = true;
+    std::wstring data;
+    uint64_t stamp = 0;  // of the store that wrote it
+    bool operator==(const Value&) const = default;
+  };
+
+  explicit Machine(uint32_t seed = 1) : random_(seed) {}
+  std::unique_ptr<history::Folder> NewFolder();
+  std::unique_ptr<history::ListValue> NewList();
+
+  // Dies at the step after this many more (0: never).
+  void KillAfter(uint64_t steps, bool power) {
+    killAt_ = steps ? steps_ + steps : 0;
+    power_ = power;
+  }
+  bool Dead() const { return dead_; }
+  uint64_t Steps() const { return steps_; }
+  // What the next start finds: after a kill the cache survives; after a power cut only what was
+  // flushed. The process is alive again.
+  void Restart();
+  void WriteOut() { writtenList_ = list_; }  // the settings store on the disk, as Wine does
+  void LoseSession() { list_ = writtenList_; }
+  bool AllFlushed() const;
+
+  uint64_t capacity = UINT64_MAX;  // bytes all files may hold
+  std::set<std::wstring> noDelete;  // held by another program that lets others read and write
+  std::set<std::wstring> noOpen;    // held by one that lets nobody in
+  bool listUnreadable = false;
+  uint64_t stamps = 0;
+  std::optional<Value> list_, writtenList_;
+  std::map<std::wstring, Value> kept;  // values kept beside the list
+  std::map<std::wstring, std::shared_ptr<Node>> names, durableNames;
+
+  // A mutating step: false when it is not to happen (dead, or dying now: then *partly may say
+  // how much of it lands).
+  bool Step(double* partly = nullptr);
+  uint64_t Used() const;
+
+ private:
+  std::mt19937 random_;
+  uint64_t steps_ = 0, killAt_ = 0;
+  bool power_ = false, dead_ = false;
+};
+
+}  // namespace sim
