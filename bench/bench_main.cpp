@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <random>
+#include <filesystem>
 #include <set>
 #include <cstring>
 #include <string>
@@ -36,7 +37,7 @@ clip::LogLocations g_log;
 // A settings key and a journal of the bench's own: run on a developer's machine, it touches none
 // of the program's.
 const history::Settings g_settings(L"Software\\PellucidorBench");
-std::wstring g_journal;
+std::wstring g_data;  // the history's files
 
 double NowMs() {
   static LARGE_INTEGER freq = [] {
@@ -147,8 +148,11 @@ void RecordNow(const std::wstring& text, HWND owner) {
   }
 }
 
-void ForgetJournal() {
-  for (const wchar_t* end : {L"", L".prev", L".next", L".side"}) ::DeleteFileW((g_journal + end).c_str());
+// What earlier measures left: the next start reads the stored list alone.
+void ForgetHistory() {
+  std::error_code error;
+  for (const auto& f : std::filesystem::directory_iterator(std::filesystem::path(g_data), error))
+    if (f.path().filename().wstring().rfind(L"history.", 0) == 0) std::filesystem::remove(f.path(), error);
 }
 
 std::unique_ptr<app::Form1> OpenForm(uint64_t foldAfterBytes = 0) {
@@ -156,7 +160,7 @@ std::unique_ptr<app::Form1> OpenForm(uint64_t foldAfterBytes = 0) {
   options.random = [] { return 0.5; };
   options.quitOnDestroy = false;
   options.log = g_log;
-  options.journalPath = g_journal;
+  options.dataFolder = g_data;
   options.settingsKey = g_settings.keyPath();
   options.foldAfterBytes = foldAfterBytes;
   auto form = std::make_unique<app::Form1>(std::move(options));
@@ -172,11 +176,12 @@ Figures MeasureShipped(const std::vector<std::wstring>& texts, int runs, int cha
   for (const auto& t : texts) textBytes += t.size() * sizeof(wchar_t);
 
   std::vector<double> restores;
-  std::unique_ptr<app::Form1> form;
+  history::SaveSetting(g_settings, L"Files", files);
+  ForgetHistory();
+  // Read from the stored list once, then from what each close leaves: the snapshot and journals.
+  std::unique_ptr<app::Form1> form = OpenForm();
   for (int run = 0; run < runs; ++run) {
     form.reset();
-    history::SaveSetting(g_settings, L"Files", files);
-    ForgetJournal();  // a journal for no stored list would give the list its entries
     const size_t before = PrivateBytes();
     restores.push_back(Time([&] {
       form = OpenForm();
@@ -571,22 +576,22 @@ void MeasureBursts(bool busy) {
 void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
   const std::vector<std::wstring_view> views(texts.begin(), texts.end());
   history::SaveSetting(g_settings, L"Files", history::EncodeFiles(views));
-  ForgetJournal();
+  ForgetHistory();
   auto form = OpenForm(1);
   Pump();
   // Another process's idle window beside it: what the platform itself holds up meanwhile.
   BareReaderProcess reader;
   const HWND bareWindow = reader.window;
-  // The journal starts afresh each time the list is stored whole: counted from a thread of its
-  // own, as the window is busy with the burst.
+  // Each fold leaves a snapshot under a new name: counted from a thread of its own, as the window
+  // is busy with the burst.
   volatile LONG folds = 0, watching = 1;
   std::thread counter([&] {
-    DWORD last = 0;
-    for (WIN32_FILE_ATTRIBUTE_DATA j{}; watching; ::Sleep(1)) {
-      const DWORD now =
-          ::GetFileAttributesExW(g_journal.c_str(), GetFileExInfoStandard, &j) ? j.nFileSizeLow : 0;
-      if (now < last) ::InterlockedIncrement(&folds);
-      last = now;
+    std::set<std::wstring> seen;
+    for (; watching; ::Sleep(1)) {
+      WIN32_FIND_DATAW found{};
+      const win::UniqueFind find(::FindFirstFileW((g_data + L"\\history.*.snap").c_str(), &found));
+      for (bool more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found))
+        if (seen.insert(found.cFileName).second) ::InterlockedIncrement(&folds);
     }
   });
   double silence = 0, bareSilence = 0;
@@ -612,7 +617,7 @@ void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
       texts.size(), folds, silence, bareSilence);
   // The floor: the same value stored by a bare thread, with nothing else going on.
   {
-    const std::wstring files = history::EncodeFiles(views, 1);
+    const std::wstring files = history::EncodeFiles(views);
     double set = 0, flush = 0;
     Watch idle(form->hwnd(), false);
     std::thread bare([&] {
@@ -716,8 +721,7 @@ void MeasureFindInWindow(size_t count, size_t chars) {
   std::mt19937 gen(20261210);
   std::wstring text(chars, L' ');
   for (wchar_t& c : text) c = static_cast<wchar_t>(L'a' + gen() % 27);
-  form->ListView1.ReserveItems(count);
-  for (size_t i = 0; i < count; ++i) form->ListView1.AddItemDeferred(std::to_wstring(i) + text);
+  for (size_t i = 0; i < count; ++i) form->ListView1.AddItem(std::to_wstring(i) + text);
   form->ListView1.Refresh();
   Pump();
   double took = 0, silence = 0;
@@ -781,7 +785,7 @@ int wmain(int argc, wchar_t** argv) {
   ::CreateDirectoryW(logFolder.c_str(), nullptr);
   ::DeleteFileW((logFolder + L"\\backups.log").c_str());
   g_log = {logFolder, logFolder + L"\\fallback"};
-  g_journal = logFolder + L"\\history.journal";
+  g_data = logFolder;
 
   if (hugeOnly) {
     MeasureHugeText(4000000);
@@ -848,9 +852,9 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stdout);
   }
 
-  // The journal is folded into the stored list once it outgrows it (8 MB at least): one save per
-  // that many journaled bytes.
-  std::printf("\njournal folded into the stored list:\n");
+  // The journal is folded into a snapshot of the list once it outgrows it (8 MB at least): one
+  // save per that many journaled bytes.
+  std::printf("\njournal folded into a snapshot of the list:\n");
   for (const auto& c : compaction) {
     const double threshold = static_cast<double>(history::CompactionThreshold(c.listBytes));
     const double perChange = c.saveMs * (static_cast<double>(c.listBytes) / c.entries + 14) / threshold;

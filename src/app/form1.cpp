@@ -60,7 +60,7 @@ history::HistoryStore::Options StoreOptions(const Form1Options& options, const H
   history::HistoryStore::Options o;
   o.foldAfterBytes = options.foldAfterBytes;
   // Once the message at hand is done: a change's own copy of a huge text is let go by then.
-  o.wake = [window] { (void)::PostMessageW(*window, kHistoryWork, 0, 0); };
+  o.wake = [window] { return ::PostMessageW(*window, kHistoryWork, 0, 0) != FALSE; };
   return o;
 }
 
@@ -69,8 +69,8 @@ history::HistoryStore::Options StoreOptions(const Form1Options& options, const H
 Form1::Form1(Form1Options options)
     : options_(std::move(options)),
       settings_(options_.settingsKey),
-      history_(std::make_unique<history::DiskFolder>(options_.dataFolder.empty() ? history::DefaultDataFolder()
-                                                                                 : options_.dataFolder),
+      history_(std::make_unique<history::DiskFolder>(
+                   options_.dataFolder.empty() ? history::DefaultDataFolder() : options_.dataFolder),
                std::make_unique<history::SettingsListValue>(settings_), StoreOptions(options_, &hwnd_)) {}
 
 Form1::~Form1() {

@@ -89,10 +89,14 @@ void Recorder::RecordAll() {
 
 void Recorder::RecordRead() {
   if (stopped_) return;
-  const bool busy = mClip::CaptureBusy;
+  // Put back however the loop ends (a file list's text may find no memory), or recording would
+  // stop for good.
+  struct Restore {
+    bool busy = mClip::CaptureBusy;
+    ~Restore() { mClip::CaptureBusy = busy; }
+  } restore;
   CapturedChange change;
   while (Next(change)) RecordOne(change, false);
-  mClip::CaptureBusy = busy;
 }
 
 bool Recorder::IsListed(std::wstring_view text) const {

@@ -69,7 +69,8 @@ class DiskOutFile : public OutFile {
     while (n > 0) {
       OVERLAPPED o = At(at);
       DWORD wrote = 0;
-      if (!::WriteFile(f_.get(), p, static_cast<DWORD>(std::min<size_t>(n, kChunk)), &wrote, &o) || wrote == 0)
+      if (!::WriteFile(f_.get(), p, static_cast<DWORD>(std::min<size_t>(n, kChunk)), &wrote, &o) ||
+          wrote == 0)
         return false;
       p += wrote;
       n -= wrote;
@@ -113,8 +114,8 @@ std::optional<std::vector<std::wstring>> DiskFolder::List() {
 
 std::unique_ptr<InFile> DiskFolder::Open(const std::wstring& name, Io& why) {
   win::UniqueFile f(::CreateFileW(Path(name).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   LARGE_INTEGER size{};
   if (!f || !::GetFileSizeEx(f.get(), &size)) {
     why = IoOf(::GetLastError());
@@ -126,8 +127,8 @@ std::unique_ptr<InFile> DiskFolder::Open(const std::wstring& name, Io& why) {
 
 std::unique_ptr<OutFile> DiskFolder::Create(const std::wstring& name, Io& why) {
   // Shared for reading and deleting: another start may read it, and a fold may rename beside it.
-  win::UniqueFile f(::CreateFileW(Path(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::UniqueFile f(::CreateFileW(Path(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!f) {
     why = IoOf(::GetLastError());
     return nullptr;
@@ -189,8 +190,8 @@ bool SettingsListValue::Store(const std::wstring& value) {
   return settings_.Save(L"Files", value);
 }
 
-bool SettingsListValue::KeepAside(const std::wstring& name) {
-  return settings_.Copy(L"Files", name);
+bool SettingsListValue::KeepAside() {
+  return settings_.KeepAside(L"Files");
 }
 
 }  // namespace history

@@ -34,7 +34,7 @@ class SettingsListValue : public ListValue {
   ListValueInfo Query() override;
   std::optional<std::wstring> Read(Io& why) override;
   bool Store(const std::wstring& value) override;
-  bool KeepAside(const std::wstring& name) override;
+  bool KeepAside() override;
 
  private:
   Settings settings_;

@@ -5,9 +5,9 @@
 namespace history {
 namespace {
 
-constexpr size_t kIdMark = 17;      // an older version's, at the start
-constexpr size_t kTrailMark = 18;   // ours, at the end
-constexpr int kTrailPieces = 48;    // three numbers of 16 hexadecimal digits
+constexpr size_t kIdMark = 17;     // an older version's, at the start
+constexpr size_t kTrailMark = 18;  // ours, at the end
+constexpr int kTrailPieces = 48;   // three numbers of 16 hexadecimal digits
 
 void AppendNumber(std::wstring& out, uint64_t v) {
   for (int shift = 60; shift >= 0; shift -= 4) {

@@ -4,7 +4,8 @@
 
 namespace history {
 
-History::History(std::unique_ptr<Folder> folder, std::unique_ptr<ListValue> list, HistoryStore::Options options)
+History::History(std::unique_ptr<Folder> folder, std::unique_ptr<ListValue> list,
+                 HistoryStore::Options options)
     : folder_(std::move(folder)), list_(std::move(list)), store_(*folder_, *list_, std::move(options)) {}
 
 void History::Load() {

@@ -49,7 +49,9 @@ class History {
 
   size_t Count() const { return rows_.Count(); }
   bool Contains(std::wstring_view text) const { return rows_.Contains(text); }
-  std::wstring_view Text(size_t position) const { return IsRow(position) ? rows_.Text(position - 1) : std::wstring_view(); }
+  std::wstring_view Text(size_t position) const {
+    return IsRow(position) ? rows_.Text(position - 1) : std::wstring_view();
+  }
   RowType Type(size_t position) const { return IsRow(position) ? rows_.Type(position - 1) : RowType::None; }
   const RowStore& Rows() const { return rows_; }
 

@@ -78,7 +78,8 @@ enum class Written { kNot, kWritten, kOnDisk };
 
 // Whole under its name, or not there: written under another, flushed, then renamed. kOnDisk: the
 // rename too is on the disk (the system flushed the folder), so nothing older is needed.
-Written WriteSnapshotFile(Folder& folder, const SnapshotHeader& header, const std::vector<std::wstring_view>& texts) {
+Written WriteSnapshotFile(Folder& folder, const SnapshotHeader& header,
+                          const std::vector<std::wstring_view>& texts) {
   const std::wstring name = SnapshotName(header.generation), temporary = name + L".tmp";
   Io why = Io::kOk;
   std::unique_ptr<OutFile> out = folder.Create(temporary, why);
@@ -125,7 +126,7 @@ HistoryStore::~HistoryStore() {
 }
 
 void HistoryStore::Wake() {
-  if (!workAsked_.exchange(true) && options_.wake) options_.wake();
+  if (!workAsked_.exchange(true) && !(options_.wake && options_.wake())) workAsked_ = false;
 }
 
 void HistoryStore::Observe(Seen& seen) {
@@ -289,14 +290,14 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
   if (partial_) return;
   // Entries added from other journals are journaled like any change, and those journals named as
   // done with: no later start adds them again, whether or not their files could go.
-  for (size_t i = merged; i < rows.Count(); ++i) journal_->Append(JournalOp::Add, static_cast<uint32_t>(i + 1), rows.Text(i));
+  for (size_t i = merged; i < rows.Count(); ++i)
+    journal_->Append(JournalOp::Add, static_cast<uint32_t>(i + 1), rows.Text(i));
   for (size_t i : plan.addsOnly) {
     journal_->Append(JournalOp::Merged, 0, MergedText(seen.journals[i].generation));
     merged_.insert(seen.journals[i].generation);
   }
   const bool mergedOnDisk = journal_->Flush();
-  if (plan.keepListAside && !list_.KeepAside(L"Files.kept." + std::to_wstring(journal_->header().generation)))
-    storeAtClose_ = false;
+  if (plan.keepListAside && !list_.KeepAside()) storeAtClose_ = false;
   // Only once the run's journal is on the disk: its generation is the highest, never given again.
   if (made) {
     for (const std::wstring& name : plan.remove) (void)folder_.Delete(name);
@@ -324,7 +325,7 @@ bool HistoryStore::FoldDue() const {
 
 void HistoryStore::Record(JournalOp op, uint32_t position, std::wstring_view text) {
   journal_->Append(op, position, text);
-  if (!folding_ && FoldDue()) Wake();
+  if (folding_ ? foldDone_.load() : FoldDue()) Wake();
 }
 
 void HistoryStore::Work(RowStore& rows) {
@@ -406,8 +407,9 @@ void HistoryStore::FinishFold(RowStore& rows) {
   snapshots_.push_back(foldGeneration_);
   // Unless the folder is on the disk, the snapshot before stays too, with every journal from it
   // on: a power cut may yet undo the newer one's rename.
-  const uint64_t keepFrom =
-      foldOnDisk_ ? foldGeneration_ : snapshots_.size() >= 2 ? snapshots_[snapshots_.size() - 2] : 0;
+  const uint64_t keepFrom = foldOnDisk_              ? foldGeneration_
+                            : snapshots_.size() >= 2 ? snapshots_[snapshots_.size() - 2]
+                                                     : 0;
   if (keepFrom == 0) return;
   const auto remove = [this, keepFrom](std::vector<uint64_t>& generations, std::wstring (*name)(uint64_t)) {
     std::erase_if(generations, [&](uint64_t g) { return g < keepFrom && folder_.Delete(name(g)); });

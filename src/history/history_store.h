@@ -27,7 +27,8 @@ class HistoryStore {
     uint64_t foldAfterBytes = 0;  // 0: once the journal has outgrown the list (and 8 MB)
     bool foldOnThread = true;     // false: a fold is done whole inside Work
     // Called from any thread when there is work: Work is to be called soon on the caller's thread.
-    std::function<void()> wake;
+    // False when that could not be asked for: asked again at the next change.
+    std::function<bool()> wake;
   };
   HistoryStore(Folder& folder, ListValue& list, Options options);
   ~HistoryStore();  // waits for a fold; writes nothing
@@ -72,8 +73,8 @@ class HistoryStore {
   bool partial_ = false;
   bool fromList_ = false;
   bool storeAtClose_ = false;
-  uint64_t highest_ = 0;      // the highest generation ever named
-  uint64_t chainBytes_ = 0;   // journaled since the base, before the run's own journal
+  uint64_t highest_ = 0;     // the highest generation ever named
+  uint64_t chainBytes_ = 0;  // journaled since the base, before the run's own journal
   uint64_t foldAt_ = 0;
   bool foldNow_ = false;
   std::atomic<bool> workAsked_{false};

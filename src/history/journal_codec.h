@@ -64,9 +64,9 @@ std::string JournalRecordBytes(uint32_t seed, JournalOp op, uint32_t position, s
 struct JournalRecord {
   JournalOp op = JournalOp::Add;
   uint32_t position = 0;
-  win::TextBlock text;   // an Add's, when asked for
-  StoredMark stored;     // a Stored record's
-  uint64_t merged = 0;   // a Merged record's
+  win::TextBlock text;  // an Add's, when asked for
+  StoredMark stored;    // a Stored record's
+  uint64_t merged = 0;  // a Merged record's
 };
 
 // Reads a journal front to back.

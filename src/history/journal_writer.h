@@ -35,8 +35,8 @@ class JournalWriter {
   Folder& folder_;
   JournalHeader header_;
   std::unique_ptr<OutFile> file_;
-  uint64_t end_ = 0;      // of what is on the file whole
-  std::string waiting_;   // whole records (the header first, until it is written)
+  uint64_t end_ = 0;     // of what is on the file whole
+  std::string waiting_;  // whole records (the header first, until it is written)
   uint64_t records_ = 0;
 };
 

@@ -69,7 +69,8 @@ std::optional<std::string> ReadAll(Folder& folder, const std::wstring& name) {
 
 uint64_t SideNumber(const std::wstring& name) {
   const size_t dot = name.find_last_of(L'.');
-  return name.substr(0, dot) == L"history.journal.side" ? std::wcstoull(name.c_str() + dot + 1, nullptr, 10) : 0;
+  return name.substr(0, dot) == L"history.journal.side" ? std::wcstoull(name.c_str() + dot + 1, nullptr, 10)
+                                                        : 0;
 }
 
 }  // namespace
@@ -106,7 +107,9 @@ bool RecoverLegacy(Folder& folder, const std::vector<std::wstring>& names, std::
                    RowStore& rows) {
   ForEachStoredEntry(files, [&rows](std::wstring_view entry) { rows.Add(entry); });
   const uint64_t id = StoredListId(files).value_or(HashStoredList(files));
-  const auto has = [&](const wchar_t* name) { return std::find(names.begin(), names.end(), name) != names.end(); };
+  const auto has = [&](const wchar_t* name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  };
   bool whole = true;
   const auto read = [&](const wchar_t* name) {
     LegacyJournal j;

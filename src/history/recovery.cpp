@@ -132,7 +132,8 @@ std::optional<Walk> Planner::Best(Plan& p, bool withList) const {
     if (s.read == Io::kOk && s.valid && !s.damaged) snapshots.push_back(&s);
   std::sort(snapshots.begin(), snapshots.end(),
             [](const SeenSnapshot* a, const SeenSnapshot* b) { return a->generation > b->generation; });
-  for (const SeenSnapshot* s : snapshots) consider(WalkFrom(s->generation, 0), Plan::Base::kSnapshot, s->generation);
+  for (const SeenSnapshot* s : snapshots)
+    consider(WalkFrom(s->generation, 0), Plan::Base::kSnapshot, s->generation);
   for (const SeenJournal& j : seen_.journals) {
     if (!Chained(j) || j.header->follows != 0) continue;
     const bool fromList = j.header->baseFiles != 0;
@@ -185,7 +186,8 @@ Plan Planner::Make() {
   if (!best && !seen_.legacy.empty()) {
     best = Walk();
     p.base = Plan::Base::kLegacy;
-    if (!listUsable && info.kind != ListValueInfo::kAbsent && info.kind != ListValueInfo::kOther) p.partial = true;
+    if (!listUsable && info.kind != ListValueInfo::kAbsent && info.kind != ListValueInfo::kOther)
+      p.partial = true;
     if (seen_.legacyUnread) p.partial = true;
   }
   if (!best) best = Walk();  // a first start
@@ -204,7 +206,8 @@ Plan Planner::Make() {
   // What was added before, from the base's snapshot and the journals replayed.
   std::set<uint64_t> merged;
   for (const SeenSnapshot& s : seen_.snapshots)
-    if (p.base == Plan::Base::kSnapshot && s.generation == p.snapshot) merged.insert(s.merged.begin(), s.merged.end());
+    if (p.base == Plan::Base::kSnapshot && s.generation == p.snapshot)
+      merged.insert(s.merged.begin(), s.merged.end());
   std::set<size_t> replayed;
   for (const Plan::Replay& r : p.replay) {
     merged.insert(seen_.journals[r.journal].merged.begin(), seen_.journals[r.journal].merged.end());
@@ -238,7 +241,8 @@ Plan Planner::Make() {
     p.journal.follows = best->generation;
     p.journal.followsRecords = best->records;
   }
-  p.foldNow = p.base == Plan::Base::kList || (p.base != Plan::Base::kLegacy && best->steps.size() > kLongestChain);
+  p.foldNow =
+      p.base == Plan::Base::kList || (p.base != Plan::Base::kLegacy && best->steps.size() > kLongestChain);
 
   for (uint64_t t : seen_.temporary) p.remove.push_back(SnapshotName(t) + L".tmp");
   for (size_t i = 0; i < seen_.journals.size(); ++i) {

@@ -33,15 +33,15 @@ std::wstring SnapshotName(uint64_t generation);
 
 struct SeenJournal {
   std::wstring name;
-  uint64_t generation = 0;                // from the name
-  Io read = Io::kOk;                      // not kOk: it could not be read (its header is not known)
-  std::optional<JournalHeader> header;    // nothing: no header of ours
-  bool blank = false;                     // no header, and nothing but zeros (or nothing) in it
-  uint64_t records = 0;                   // whole records
-  uint64_t bytes = 0;                     // of the whole records
-  bool endsStored = false;                // its last whole record is a Stored mark
+  uint64_t generation = 0;              // from the name
+  Io read = Io::kOk;                    // not kOk: it could not be read (its header is not known)
+  std::optional<JournalHeader> header;  // nothing: no header of ours
+  bool blank = false;                   // no header, and nothing but zeros (or nothing) in it
+  uint64_t records = 0;                 // whole records
+  uint64_t bytes = 0;                   // of the whole records
+  bool endsStored = false;              // its last whole record is a Stored mark
   std::optional<StoredMark> lastStored;
-  std::vector<uint64_t> merged;           // journals its Merged records name
+  std::vector<uint64_t> merged;  // journals its Merged records name
 };
 
 struct SeenSnapshot {
@@ -65,7 +65,7 @@ struct Seen {
   bool listed = true;  // the folder could be listed
   std::vector<SeenJournal> journals;
   std::vector<SeenSnapshot> snapshots;
-  std::vector<uint64_t> temporary;    // snapshots begun, never finished
+  std::vector<uint64_t> temporary;   // snapshots begun, never finished
   std::vector<std::wstring> legacy;  // an older version's journals
   bool legacyUnread = false;         // one of them could not be read
   SeenList list;

@@ -51,7 +51,8 @@ std::wstring_view RowStore::Text(size_t index) const {
 }
 
 void RowStore::MakeRoomToRemove(size_t count) {
-  if (pins_ > 0 && kept_.capacity() - kept_.size() < count) kept_.reserve(kept_.size() + std::max(count, kept_.size() + 16));
+  if (pins_ > 0 && kept_.capacity() - kept_.size() < count)
+    kept_.reserve(kept_.size() + std::max(count, kept_.size() + 16));
 }
 
 void RowStore::Remove(size_t index) {

@@ -1,5 +1,7 @@
 #include "history/settings.h"
 
+#include <cwchar>
+
 #include "win/unique.h"
 
 namespace history {
@@ -51,41 +53,47 @@ SettingInfo Settings::Query(std::wstring_view key) const {
   if (opened != ERROR_SUCCESS) return {SettingInfo::kUnreadable, false, 0, opened};
   const win::UniqueHkey k(raw);
   DWORD type = 0, bytes = 0;
-  const LSTATUS asked = ::RegQueryValueExW(k.get(), std::wstring(key).c_str(), nullptr, &type, nullptr, &bytes);
+  const LSTATUS asked =
+      ::RegQueryValueExW(k.get(), std::wstring(key).c_str(), nullptr, &type, nullptr, &bytes);
   if (asked == ERROR_FILE_NOT_FOUND) return {};
   if (asked != ERROR_SUCCESS && asked != ERROR_MORE_DATA) return {SettingInfo::kUnreadable, false, 0, asked};
   FILETIME written{};
-  const uint64_t stamp = ::RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                            nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS
+  const uint64_t stamp = ::RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS
                              ? static_cast<uint64_t>(written.dwHighDateTime) << 32 | written.dwLowDateTime
                              : 0;
   return {SettingInfo::kFound, type == REG_SZ || type == REG_EXPAND_SZ, bytes, 0, stamp};
 }
 
-bool Settings::Copy(std::wstring_view from, std::wstring_view to) const {
+bool Settings::KeepAside(std::wstring_view key) const {
   HKEY raw = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &raw) != ERROR_SUCCESS)
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, keyPath_.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &raw) !=
+      ERROR_SUCCESS)
     return false;
   const win::UniqueHkey k(raw);
-  const auto read = [&k](std::wstring_view name, DWORD& type, std::string& data) {
-    const std::wstring n(name);
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      DWORD bytes = 0;
-      if (::RegQueryValueExW(k.get(), n.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS) return false;
-      data.resize(bytes);
-      const LSTATUS rc = ::RegQueryValueExW(k.get(), n.c_str(), nullptr, &type,
-                                            reinterpret_cast<BYTE*>(data.data()), &bytes);
-      if (rc == ERROR_MORE_DATA) continue;  // grew meanwhile
-      data.resize(bytes);
-      return rc == ERROR_SUCCESS;
-    }
-    return false;
-  };
-  DWORD type = 0, keptType = 0;
-  std::string data, kept;
-  if (!read(from, type, data)) return false;
-  if (read(to, keptType, kept) && keptType == type && kept == data) return true;
-  return ::RegSetValueExW(k.get(), std::wstring(to).c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+  const std::wstring name(key);
+  DWORD type = 0;
+  std::string data;
+  for (int attempt = 0;; ++attempt) {
+    DWORD bytes = 0;
+    if (attempt == 4 ||
+        ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
+      return false;
+    data.resize(bytes);
+    const LSTATUS rc = ::RegQueryValueExW(k.get(), name.c_str(), nullptr, &type,
+                                          reinterpret_cast<BYTE*>(data.data()), &bytes);
+    if (rc == ERROR_MORE_DATA) continue;  // grew meanwhile
+    if (rc != ERROR_SUCCESS) return false;
+    data.resize(bytes);
+    break;
+  }
+  // FNV-1a: the same bytes are kept under the same name, once.
+  uint64_t hash = 0xCBF29CE484222325ull ^ type;
+  for (const char c : data) hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+  wchar_t digits[17];
+  (void)swprintf(digits, 17, L"%016llx", static_cast<unsigned long long>(hash));
+  return ::RegSetValueExW(k.get(), (name + L".kept." + digits).c_str(), 0, type,
+                          reinterpret_cast<const BYTE*>(data.data()),
                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 

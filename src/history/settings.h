@@ -26,7 +26,7 @@ struct SettingInfo {
   enum State { kFound, kAbsent, kUnreadable } state = kAbsent;
   bool text = false;  // a string
   uint64_t bytes = 0;
-  long error = 0;  // why it is unreadable
+  long error = 0;      // why it is unreadable
   uint64_t stamp = 0;  // the section's last write
 };
 
@@ -39,9 +39,8 @@ class Settings {
 
   SettingRead Read(std::wstring_view key) const;
   SettingInfo Query(std::wstring_view key) const;
-  // Copies a value as it is, whatever its type, under another name; true also when that name
-  // holds the same already.
-  bool Copy(std::wstring_view from, std::wstring_view to) const;
+  // Copies a value as it is, whatever its type, beside it as "<key>.kept.<hash of its bytes>".
+  bool KeepAside(std::wstring_view key) const;
   // Creates or replaces the value. Returns false when the store refused it.
   bool Save(std::wstring_view key, const std::wstring& value) const;
   // Asks the store to put the section's values on disk now, before anything relies on them there.

@@ -22,7 +22,8 @@ bool WriteSnapshot(OutFile& out, const SnapshotHeader& header, const std::vector
   for (std::wstring_view t : texts) {
     std::string length;
     PutValue(length, static_cast<uint32_t>(t.size()));
-    ok = ok && w.Write(length) && w.Write({reinterpret_cast<const char*>(t.data()), t.size() * sizeof(wchar_t)});
+    ok = ok && w.Write(length) &&
+         w.Write({reinterpret_cast<const char*>(t.data()), t.size() * sizeof(wchar_t)});
   }
   std::string tail;
   PutValue(tail, w.crc);

@@ -65,9 +65,9 @@ class ListValue {
   virtual ListValueInfo Query() = 0;
   virtual std::optional<std::wstring> Read(Io& why) = 0;
   virtual bool Store(const std::wstring& value) = 0;
-  // Copies the value as it is, whatever its type, under a name of its own beside it; true also
-  // when a value alike is kept there already.
-  virtual bool KeepAside(const std::wstring& name) = 0;
+  // Copies the value as it is, whatever its type, beside it under a name its bytes give
+  // ("Files.kept.<hash>"), so that keeping it again keeps nothing more.
+  virtual bool KeepAside() = 0;
 };
 
 }  // namespace history

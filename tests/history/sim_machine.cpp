@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace sim {
 namespace {
@@ -24,6 +25,7 @@ class SimOut : public history::OutFile {
  public:
   SimOut(Machine& m, std::shared_ptr<Machine::Node> node) : m_(m), node_(std::move(node)) {}
   bool WriteAt(uint64_t at, const void* bytes, size_t n) override {
+    if (m_.throwAt > 0 && --m_.throwAt == 0) throw std::bad_alloc();
     double part = 1;
     if (!m_.Step(&part)) n = static_cast<size_t>(n * part);
     const uint64_t grows = at + n > node_->data.size() ? at + n - node_->data.size() : 0;
@@ -58,7 +60,7 @@ class SimFolder : public history::Folder {
     return why == Io::kOk ? std::make_unique<SimIn>(it->second) : nullptr;
   }
   std::unique_ptr<history::OutFile> Create(const std::wstring& name, Io& why) override {
-    why = m_.names.count(name) ? Io::kExists : Io::kOk;
+    why = m_.names.count(name) || m_.pending.count(name) ? Io::kExists : m_.refuseNew ? Io::kFull : Io::kOk;
     if (why == Io::kOk && !m_.Step()) why = Io::kFailed;
     if (why != Io::kOk) return nullptr;
     const auto node = std::make_shared<Machine::Node>();
@@ -73,7 +75,8 @@ class SimFolder : public history::Folder {
   }
   bool Rename(const std::wstring& from, const std::wstring& to) override {
     const auto it = m_.names.find(from);
-    if (it == m_.names.end() || m_.names.count(to) || m_.noDelete.count(from) || m_.noOpen.count(from)) return false;
+    if (it == m_.names.end() || m_.names.count(to) || m_.noDelete.count(from) || m_.noOpen.count(from))
+      return false;
     double part = 1;
     if (!m_.Step(&part) && part < 0.5) return false;
     m_.names[to] = it->second;
@@ -121,9 +124,9 @@ class SimList : public history::ListValue {
     m_.list_ = Machine::Value{true, value, ++m_.stamps};
     return !m_.Dead();
   }
-  bool KeepAside(const std::wstring& name) override {
+  bool KeepAside() override {
     if (!m_.list_) return false;
-    if (m_.kept.count(name) && m_.kept[name].data == m_.list_->data) return true;
+    const std::wstring name = L"Files.kept." + std::to_wstring(std::hash<std::wstring>()(m_.list_->data));
     if (!m_.Step()) return false;
     m_.kept[name] = *m_.list_;
     return true;

@@ -49,9 +49,12 @@ class Machine {
   void LoseSession() { list_ = writtenList_; }
   bool AllFlushed() const;
 
-  uint64_t capacity = UINT64_MAX;  // bytes all files may hold
+  uint64_t capacity = UINT64_MAX;   // bytes all files may hold
   std::set<std::wstring> noDelete;  // held by another program that lets others read and write
   std::set<std::wstring> noOpen;    // held by one that lets nobody in
+  std::set<std::wstring> pending;   // deleted while held: not listed, and not to be made anew
+  bool refuseNew = false;           // a volume that makes no new file
+  int throwAt = 0;                  // the write that finds no memory (counted down)
   bool listUnreadable = false;
   uint64_t stamps = 0;
   std::optional<Value> list_, writtenList_;

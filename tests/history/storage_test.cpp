@@ -2,6 +2,8 @@
 // did), the journal's records, the row store, and the storage run as the program runs it through
 // whatever a machine does to it: killed at every step, the power cut, the disk full, files held by
 // other programs, the stored list lost.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,6 +12,7 @@
 #include <set>
 #include <tuple>
 
+#include "history/disk_io.h"
 #include "history/files_codec.h"
 #include "history/history.h"
 #include "history/journal_codec.h"
@@ -17,6 +20,7 @@
 #include "history/recovery.h"
 #include "history/row_store.h"
 #include "history/sim_machine.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -83,7 +87,8 @@ std::vector<std::tuple<JournalOp, uint32_t, std::wstring>> Records(const std::st
   std::vector<std::tuple<JournalOp, uint32_t, std::wstring>> out;
   JournalRecord record;
   if (r.Header())
-    while (r.Next(record, true)) out.emplace_back(record.op, record.position, std::wstring(record.text.view()));
+    while (r.Next(record, true))
+      out.emplace_back(record.op, record.position, std::wstring(record.text.view()));
   return out;
 }
 
@@ -92,8 +97,11 @@ TEST(JournalCodec, RecordsReadBackUntilOneIsCutShortDamagedOrFromAnotherJournal)
   h.generation = 7;
   h.seed = 1234;
   const std::vector<std::tuple<JournalOp, uint32_t, std::wstring>> records = {
-      {JournalOp::Add, 1, L"hello"}, {JournalOp::Add, 2, L""}, {JournalOp::Add, 3, L"caf\u00E9;\x1F\r\n"},
-      {JournalOp::Remove, 2, L""},   {JournalOp::Clear, 0, L""}};
+      {JournalOp::Add, 1, L"hello"},
+      {JournalOp::Add, 2, L""},
+      {JournalOp::Add, 3, L"caf\u00E9;\x1F\r\n"},
+      {JournalOp::Remove, 2, L""},
+      {JournalOp::Clear, 0, L""}};
   std::string bytes = EncodeJournalHeader(h);
   for (const auto& [op, position, text] : records) bytes += JournalRecordBytes(h.seed, op, position, text);
   EXPECT_EQ(Records(bytes), records);
@@ -131,12 +139,17 @@ TEST(RowStore, PinnedTextsOutliveTheirRowsAndDuplicatesStayIndexed) {
   EXPECT_EQ(s.Count(), 100u);
 }
 
-// One run of the program on a machine: started, changes, folds done as the window does them.
+// One run of the program: started, changes, folds done as the window does them.
 struct Run {
-  Run(sim::Machine& m, uint64_t foldAfter)
-      : history(m.NewFolder(), m.NewList(), {foldAfter, false, [this] { asked = true; }}) {
+  Run(std::unique_ptr<Folder> folder, std::unique_ptr<ListValue> list, uint64_t foldAfter)
+      : history(std::move(folder), std::move(list), {foldAfter, false, [this] { return Wake(); }}) {
     history.Load();
     Pump();
+  }
+  Run(sim::Machine& m, uint64_t foldAfter) : Run(m.NewFolder(), m.NewList(), foldAfter) {}
+  bool Wake() {
+    if (refuseWakes > 0) return --refuseWakes, false;  // the window's queue is full
+    return asked = true;
   }
   void Pump() {
     while (asked) {
@@ -144,16 +157,35 @@ struct Run {
       history.Work();
     }
   }
+  void Add(std::initializer_list<const wchar_t*> texts) {
+    for (const wchar_t* t : texts) history.Add(t);
+    Pump();
+  }
   Rows Texts() const {
     Rows out;
     for (size_t i = 1; i <= history.Count(); ++i) out.emplace_back(history.Text(i));
     return out;
   }
   bool asked = false;
+  int refuseWakes = 0;
   History history;
 };
 
-enum class Op { kAdd, kRemove, kClear, kPump, kClose, kRestart, kKill, kWriteOut, kLoseSession, kFull, kRoom, kHold, kRelease };
+enum class Op {
+  kAdd,
+  kRemove,
+  kClear,
+  kPump,
+  kClose,
+  kRestart,
+  kKill,
+  kWriteOut,
+  kLoseSession,
+  kFull,
+  kRoom,
+  kHold,
+  kRelease
+};
 
 struct Step {
   Op op;
@@ -161,17 +193,27 @@ struct Step {
 };
 
 std::wstring TextFor(uint32_t n) {
-  static const std::wstring texts[] = {L"a", L"b", L"a;b", L"", L" ", L"x y\r\n", std::wstring(700, L'l'), L"\x1F.",
-                                       L"c", L"d", std::wstring(L"n\0ul", 4), L"\U00010400"};
+  static const std::wstring texts[] = {L"a",
+                                       L"b",
+                                       L"a;b",
+                                       L"",
+                                       L" ",
+                                       L"x y\r\n",
+                                       std::wstring(700, L'l'),
+                                       L"\x1F.",
+                                       L"c",
+                                       L"d",
+                                       std::wstring(L"n\0ul", 4),
+                                       L"\U00010400"};
   return texts[n % std::size(texts)] + (n % 3 ? std::to_wstring(n % 7) : L"");
 }
 
 std::vector<Step> Sequence(uint32_t seed) {
   std::mt19937 gen(seed);
-  const std::pair<Op, int> weights[] = {{Op::kAdd, 40}, {Op::kRemove, 12}, {Op::kClear, 2},    {Op::kPump, 12},
-                                        {Op::kClose, 4}, {Op::kRestart, 6}, {Op::kKill, 5},   {Op::kWriteOut, 5},
-                                        {Op::kLoseSession, 3}, {Op::kFull, 4}, {Op::kRoom, 4}, {Op::kHold, 3},
-                                        {Op::kRelease, 3}};
+  const std::pair<Op, int> weights[] = {
+      {Op::kAdd, 40},    {Op::kRemove, 12}, {Op::kClear, 2},    {Op::kPump, 12},       {Op::kClose, 4},
+      {Op::kRestart, 6}, {Op::kKill, 5},    {Op::kWriteOut, 5}, {Op::kLoseSession, 3}, {Op::kFull, 4},
+      {Op::kRoom, 4},    {Op::kHold, 3},    {Op::kRelease, 3}};
   std::vector<int> w;
   for (const auto& [op, weight] : weights) w.push_back(weight);
   std::discrete_distribution<int> pick(w.begin(), w.end());
@@ -199,7 +241,8 @@ struct Model {
     std::string out = "{";
     for (const auto& r : rows) {
       out.append(" ").append(std::to_string(r.size())).append(":");
-      for (size_t i = 0; i < r.size() && i < 6; ++i) out += static_cast<char>(r[i] < 128 && r[i] >= 32 ? r[i] : '?');
+      for (size_t i = 0; i < r.size() && i < 6; ++i)
+        out += static_cast<char>(r[i] < 128 && r[i] >= 32 ? r[i] : '?');
     }
     return out + " }";
   }
@@ -327,7 +370,8 @@ Outcome Play(const std::vector<Step>& steps, uint32_t seed, uint64_t killAt, boo
     restart(model.now);
   }
   out.killed = killed;
-  if (out.fault.empty() && !killed && m.names.size() > 9) out.fault = std::to_string(m.names.size()) + " files left";
+  if (out.fault.empty() && !killed && m.names.size() > 9)
+    out.fault = std::to_string(m.names.size()) + " files left";
   return out;
 }
 
@@ -339,11 +383,316 @@ TEST(StorageModel, EveryKillPointLeavesTheRowsOfAJournaledState) {
     const std::vector<Step> steps = Sequence(seed);
     for (uint64_t at = 1;; ++at, ++points) {
       const Outcome o = Play(steps, seed, at, (seed + at) % 2 == 0);
-      ASSERT_EQ(o.fault, "") << "sequence " << seed << ", killed at step " << at << ((seed + at) % 2 ? "" : " by a power cut");
+      ASSERT_EQ(o.fault, "") << "sequence " << seed << ", killed at step " << at
+                             << ((seed + at) % 2 ? "" : " by a power cut");
       if (!o.killed) break;
     }
   }
   std::printf("%u sequences, %llu kill points\n", sequences, static_cast<unsigned long long>(points));
+}
+
+// Where the storage runs for the faults below: the simulated machine, or the disk and the
+// registry under Wine.
+class Env {
+ public:
+  virtual ~Env() = default;
+  virtual std::unique_ptr<Run> Start(uint64_t foldAfter = uint64_t{1} << 20) = 0;
+  virtual void Put(const std::wstring& name, const std::string& bytes) = 0;  // as another program left it
+  // Held by another program: one that lets others read and write it (but not rename or delete it),
+  // or one that lets nobody in.
+  virtual void Hold(const std::wstring& name, bool readable) = 0;
+  virtual void Release() = 0;
+  virtual void PutList(DWORD type, const std::wstring& data) = 0;
+  virtual std::wstring List() = 0;
+  virtual void DenyList(bool deny) = 0;
+  virtual size_t Kept() = 0;        // values kept beside the list
+  sim::Machine* machine = nullptr;  // only on the simulated one
+};
+
+class SimEnv : public Env {
+ public:
+  SimEnv() { machine = &m_; }
+  std::unique_ptr<Run> Start(uint64_t foldAfter) override { return std::make_unique<Run>(m_, foldAfter); }
+  void Put(const std::wstring& name, const std::string& bytes) override {
+    m_.names[name] = std::make_shared<sim::Machine::Node>(sim::Machine::Node{bytes, bytes});
+  }
+  void Hold(const std::wstring& name, bool readable) override {
+    (readable ? m_.noDelete : m_.noOpen).insert(name);
+  }
+  void Release() override { m_.noDelete.clear(), m_.noOpen.clear(); }
+  void PutList(DWORD type, const std::wstring& data) override {
+    m_.list_ = m_.writtenList_ = sim::Machine::Value{type == REG_SZ, data, ++m_.stamps};
+  }
+  std::wstring List() override { return m_.list_ ? m_.list_->data : L""; }
+  void DenyList(bool deny) override { m_.listUnreadable = deny; }
+  size_t Kept() override { return m_.kept.size(); }
+
+ private:
+  sim::Machine m_;
+};
+
+class DiskEnv : public Env {
+ public:
+  DiskEnv() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
+  ~DiskEnv() override {
+    DenyList(false);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+  }
+  std::unique_ptr<Run> Start(uint64_t foldAfter) override {
+    return std::make_unique<Run>(std::make_unique<DiskFolder>(folder_.path()),
+                                 std::make_unique<SettingsListValue>(Settings(kKey)), foldAfter);
+  }
+  void Put(const std::wstring& name, const std::string& bytes) override {
+    ASSERT_TRUE(testsupport::WriteBytes(folder_.File(name), bytes));
+  }
+  void Hold(const std::wstring& name, bool readable) override {
+    held_.emplace_back(::CreateFileW(folder_.File(name).c_str(), GENERIC_READ,
+                                     readable ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held_.back());
+  }
+  void Release() override { held_.clear(); }
+  void PutList(DWORD type, const std::wstring& data) override {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Files", type, data.c_str(),
+                      static_cast<DWORD>((data.size() + (type == REG_SZ)) * sizeof(wchar_t)));
+  }
+  std::wstring List() override { return GetSetting(Settings(kKey), L"Files", L""); }
+  void DenyList(bool deny) override {
+    HKEY raw = nullptr;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, WRITE_DAC, nullptr, &raw, nullptr)) return;
+    const win::UniqueHkey key(raw);
+    ACL none{};
+    ::InitializeAcl(&none, sizeof(none), ACL_REVISION);
+    SECURITY_DESCRIPTOR sd{};
+    ::InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
+    ::SetSecurityDescriptorDacl(&sd, TRUE, deny ? &none : nullptr, FALSE);
+    ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd);
+  }
+  size_t Kept() override {
+    size_t kept = 0;
+    wchar_t name[64];
+    HKEY raw = nullptr;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &raw)) return 0;
+    const win::UniqueHkey key(raw);
+    for (DWORD i = 0, n = 64; !::RegEnumValueW(key.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr);
+         ++i, n = 64)
+      kept += std::wstring_view(name).substr(0, 11) == L"Files.kept.";
+    return kept;
+  }
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\PellucidorTests\\Store";
+  testsupport::TempFolder folder_;
+  std::vector<win::UniqueFile> held_;
+};
+
+// An older version's journal: a header naming the list it follows, and records with a CRC each.
+std::string OlderJournal(std::wstring_view list,
+                         const std::vector<std::tuple<char, uint32_t, std::wstring>>& records) {
+  std::string out("PJ2", 4);
+  PutValue(out, HashStoredList(list));
+  for (const auto& [op, position, text] : records) {
+    std::string record;
+    PutValue(record, static_cast<uint16_t>(op));
+    PutValue(record, position);
+    PutValue(record, static_cast<uint32_t>(text.size()));
+    record += JournalRecordBody(text);
+    PutValue(record, Crc32(record));
+    out += record;
+  }
+  return out;
+}
+
+// A journal of a run that could not read the history, as it left it.
+std::string AddsOnlyJournal(uint64_t generation, const std::wstring& text) {
+  JournalHeader h;
+  h.flags = JournalHeader::kAddsOnly;
+  h.generation = generation;
+  return EncodeJournalHeader(h) + JournalRecordBytes(0, JournalOp::Add, 1, text);
+}
+
+// What the reviews of the older storage found, each as what a user would have done: every entry
+// kept, none removed coming back, and the machine left tidy. The ones marked real run on the disk
+// and the registry under Wine as well.
+TEST(StorageFaults, NoneLosesAnEntryOrBringsOneBack) {
+  const struct {
+    const char* what;
+    bool real;
+    std::function<void(Env&)> then;
+    Rows rows;
+  } cases[] = {
+      {"an older version's empty journal, held by another program: the run journals and stores",
+       true,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(L"history.journal", "");
+         e.Hold(L"history.journal", true);
+         auto r = e.Start();
+         r->Add({L"b"});
+         e.Release();
+         EXPECT_TRUE(r->history.Store());
+       },
+       {L"a", L"b"}},
+      {"a stored list that is not text: kept beside it, and the run goes on as with none",
+       true,
+       [](Env& e) {
+         e.PutList(REG_DWORD, std::wstring(2, L'\x0101'));
+         e.Start()->Add({L"x"});  // killed
+         EXPECT_TRUE(e.Start()->history.Store());
+         EXPECT_EQ(e.Kept(), 1u);
+       },
+       {L"x"}},
+      {"a stored list that cannot be read for now: a partial run, whose entries the next start adds",
+       true,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.DenyList(true);
+         auto r = e.Start();
+         EXPECT_TRUE(r->history.Partial());
+         r->Add({L"c"});
+         EXPECT_FALSE(r->history.Store());
+         r.reset();
+         e.DenyList(false);
+       },
+       {L"a", L"c"}},
+      {"an older version's journal held while this version takes it over, then a kill",
+       true,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(L"history.journal", OlderJournal(L"a;", {{'A', 2, L"b"}}));
+         e.Hold(L"history.journal", true);
+         e.Start()->Add({L"x"});
+         e.Release();
+       },
+       {L"a", L"b", L"x"}},
+      {"an older version's fold cut short: what it removed stays removed",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(L"history.journal", OlderJournal(L"old;", {{'A', 2, L"gone"}, {'R', 1, L""}}));
+         e.Put(L"history.journal.next", OlderJournal(L"a;", {}));
+       },
+       {L"a"}},
+      {"two folds close together, then the settings store loses what it held",
+       false,
+       [](Env& e) {
+         auto r = e.Start(64);
+         r->Add({L"a", L"b", std::wstring(40, L'f').c_str()});
+         r->history.Remove(1);
+         EXPECT_TRUE(r->history.Store());
+         r = e.Start(64);
+         r->Add({L"c", std::wstring(40, L'g').c_str()});
+         EXPECT_TRUE(r->history.Store());
+         e.machine->LoseSession();
+       },
+       {L"b", std::wstring(40, L'f'), L"c", std::wstring(40, L'g')}},
+      {"a partial run's entries stay until a journal of ours holds them",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.DenyList(true);
+         e.Start()->Add({L"x"});
+         e.DenyList(false);
+         e.machine->refuseNew = true;
+         EXPECT_TRUE(e.Start()->history.Store());
+         e.machine->refuseNew = false;
+         e.machine->LoseSession();
+       },
+       {L"a", L"x"}},
+      {"a partial run's journal that could not be deleted: an entry removed later stays removed",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(JournalName(9), AddsOnlyJournal(9, L"x"));
+         e.Hold(JournalName(9), true);
+         auto r = e.Start();
+         r->history.Remove(2);
+         EXPECT_TRUE(r->history.Store());
+       },
+       {L"a"}},
+      {"partial runs' entries come back in the order they were made",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(JournalName(9), AddsOnlyJournal(9, L"early"));
+         e.Put(JournalName(10), AddsOnlyJournal(10, L"late"));
+       },
+       {L"a", L"early", L"late"}},
+      {"a record the full disk cut short, whose cut-back was refused: the next records still read",
+       false,
+       [](Env& e) {
+         auto r = e.Start();
+         r->Add({L"a"});
+         e.machine->capacity = e.machine->Used() + 5;
+         r->Add({L"b"});
+         e.machine->capacity = UINT64_MAX;
+         r->Add({L"c"});
+       },
+       {L"a", L"b", L"c"}},
+      {"a name still held by a file being deleted: the next generation",
+       false,
+       [](Env& e) {
+         e.Start()->Add({L"a"});
+         e.machine->pending.insert(JournalName(2));
+         auto r = e.Start();
+         EXPECT_FALSE(r->history.Partial());
+         r->Add({L"b"});
+       },
+       {L"a", L"b"}},
+      {"starts on a full disk leave no files behind",
+       false,
+       [](Env& e) {
+         e.Start()->Add({L"a"});
+         e.machine->capacity = e.machine->Used();
+         for (int i = 0; i < 10; ++i) e.Start();
+         e.machine->capacity = UINT64_MAX;
+         for (int i = 0; i < 2; ++i) EXPECT_TRUE(e.Start()->history.Store());
+         EXPECT_LE(e.machine->names.size(), 3u);
+       },
+       {L"a"}},
+      {"a removal the journal could not take is not made, and later ones keep their rows",
+       false,
+       [](Env& e) {
+         auto r = e.Start();
+         r->Add({L"a", L"b", L"c", L"d"});
+         e.machine->throwAt = 1;
+         EXPECT_THROW(r->history.Remove(1), std::bad_alloc);
+         r->history.Remove(3);
+       },
+       {L"a", L"b", L"d"}},
+      {"the window could not be asked to finish a fold: the next change asks again",
+       false,
+       [](Env& e) {
+         auto r = e.Start(64);
+         r->refuseWakes = 1;
+         r->Add({std::wstring(40, L'a').c_str(), L"b"});
+         EXPECT_TRUE(std::any_of(e.machine->names.begin(), e.machine->names.end(),
+                                 [](const auto& n) { return n.first.ends_with(L".snap"); }));
+       },
+       {std::wstring(40, L'a'), L"b"}},
+      {"a stored list edited by hand after a close: the edit is the list",
+       true,
+       [](Env& e) {
+         auto r = e.Start();
+         r->Add({L"a", L"b", L"c"});
+         EXPECT_TRUE(r->history.Store());
+         r.reset();
+         std::wstring files = e.List();
+         files.erase(files.find(L"b;"), 2);
+         e.PutList(REG_SZ, files);
+       },
+       {L"a", L"c"}},
+  };
+  for (const auto& c : cases) {
+    for (bool real : {false, true}) {
+      if (real && !c.real) continue;
+      SCOPED_TRACE(std::string(c.what) + (real ? " (disk)" : ""));
+      std::unique_ptr<Env> env =
+          real ? std::unique_ptr<Env>(std::make_unique<DiskEnv>()) : std::make_unique<SimEnv>();
+      c.then(*env);
+      EXPECT_EQ(env->Start()->Texts(), c.rows);
+    }
+  }
 }
 
 }  // namespace

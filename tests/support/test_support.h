@@ -146,13 +146,9 @@ class FormTest : public testing::Test {
   app::Form1& Open(const std::wstring& folder = L"") {
     const std::wstring where = folder.empty() ? folder_.path() : folder;
     const RegStuff::RunKeys run{HKEY_CURRENT_USER, kScratchRun, HKEY_CURRENT_USER, kScratchRun};
-    app::Form1Options options{[] { return 0.5; },
-                              false,
-                              where + L"\\history.journal",
-                              run,
-                              {where, folder_.File(L"fallback")},
-                              settings_.keyPath(),
-                              foldAfterBytes_};
+    app::Form1Options options{
+        [] { return 0.5; },  false,          where, run, {where, folder_.File(L"fallback")},
+        settings_.keyPath(), foldAfterBytes_};
     form_ = std::make_unique<app::Form1>(std::move(options));
     EXPECT_TRUE(form_->Create(::GetModuleHandleW(nullptr)));
     return *form_;
