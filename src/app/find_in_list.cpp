@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <vector>
 
 #include "win/module.h"
 #include "win/report.h"
@@ -17,26 +16,6 @@ constexpr size_t kStepChars = size_t{1} << 19;  // well under a millisecond of r
 constexpr UINT_PTR kSliceTimer = 0x4649;
 
 }  // namespace
-
-history::CaseFold SystemCaseFold() {
-  const int n = static_cast<int>(history::CaseFold::kUnits);
-  std::vector<wchar_t> units(history::CaseFold::kUnits), upper(units.size()), folded(units.size());
-  for (size_t u = 0; u < units.size(); ++u) units[u] = static_cast<wchar_t>(u);
-  // Surrogates have no case of their own, and two side by side would be read as one character.
-  std::fill(units.begin() + 0xD800, units.begin() + 0xE000, L' ');
-  units[0] = L' ';
-  // Upper, then lower: forms of a letter that share their upper case (a title case) come to one.
-  if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, units.data(), n, upper.data(), n, nullptr,
-                      nullptr, 0) != n ||
-      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, upper.data(), n, folded.data(), n, nullptr,
-                      nullptr, 0) != n) {
-    folded.clear();  // no mapping to be had: each unit stands for itself
-  } else {
-    folded[0] = L'\0';
-    for (size_t u = 0xD800; u < 0xE000; ++u) folded[u] = static_cast<wchar_t>(u);
-  }
-  return history::CaseFold(std::move(folded));
-}
 
 FindInList::FindInList(HWND owner, HistoryListView& list)
     : owner_(owner), list_(list), findMessage_(::RegisterWindowMessageW(FINDMSGSTRINGW)) {
@@ -132,12 +111,11 @@ void FindInList::Search(std::wstring_view text, bool matchCase, bool down) {
   lastMatchCase_ = matchCase;
   lastDown_ = down;
   searched_ = true;
-  if (!matchCase && !fold_) fold_.emplace(SystemCaseFold());
   const size_t count = list_.Count();
   const auto selected = list_.SelectedItem();  // 1-based, as the list counts
   size_t first = down ? 0 : count - 1;
   if (selected) first = down ? *selected % count : (*selected + count - 2) % count;
-  running_.emplace(list_.Rows(), history::TextFinder(text, matchCase ? nullptr : &*fold_), first, down);
+  running_.emplace(list_.Rows(), history::TextFinder(text, !matchCase), first, down);
   RunSlice();
 }
 
@@ -167,6 +145,10 @@ void FindInList::RunSlice() {
     ShowFound(found + 1);
   } else if (state == history::RowSearch::State::NotFound) {
     (void)::MessageBeep(MB_OK);
+  } else {
+    // Rows removed meanwhile: the same search again, from the selection as the list now has it, so
+    // that it still ends in a row or a beep.
+    Search(std::wstring(lastText_), lastMatchCase_, lastDown_);
   }
 }
 

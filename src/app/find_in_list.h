@@ -16,9 +16,6 @@
 
 namespace app {
 
-// The system's own case mapping, for every UTF-16 unit at once (a few milliseconds).
-history::CaseFold SystemCaseFold();
-
 class FindInList {
  public:
   FindInList(HWND owner, HistoryListView& list);
@@ -57,7 +54,6 @@ class FindInList {
   bool searched_ = false;
   std::wstring lastText_;
   bool lastMatchCase_ = false, lastDown_ = true;
-  std::optional<history::CaseFold> fold_;  // made at the first search that ignores case
   std::optional<history::RowSearch> running_;
   bool slicing_ = false;
 };

@@ -1,6 +1,6 @@
 // Finding an entry by any part of its text, on the real window: the system's Find dialog opened by
 // Ctrl+F wherever the keyboard is, its Find Next, F3 and Shift+F3, the dialog hidden and shown with
-// the window, and rows that change while it is open.
+// the window, and rows that change while it is open or while a search is under way.
 
 #include "app/find_in_list.h"
 #include "support/test_support.h"
@@ -138,6 +138,16 @@ TEST_F(FindTest, CtrlFOpensTheDialogEverywhereEscapeGivesTheKeyboardBackAndRowsM
   f.ListView1.AddItem(L"treasure again");
   FindNext(L"treasure", false, true);
   EXPECT_EQ(Selected(), 1u);
+  // A copy, or the selected row removed, while a long search is under way: it still ends in a row.
+  f.ListView1.AddItem(std::wstring(size_t{1} << 24, L'x'));  // many slices to read with case ignored
+  f.ListView1.AddItem(L"XXXXXXXXXY");
+  for (const bool copy : {true, false}) {
+    f.ListView1.Select(1);
+    f.Find().Search(L"xxxxxxxxxy", false, true);
+    copy ? Copy(L"copied meanwhile") : f.ListView1.Remove(1);
+    EXPECT_TRUE(PumpUntil([&] { return !f.Find().Searching(); }, 60000));
+    EXPECT_EQ(f.ListView1.ItemText(Selected().value_or(0)), L"XXXXXXXXXY") << copy;
+  }
 }
 
 }  // namespace
