@@ -1,6 +1,5 @@
 #include "app/find_in_list.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "win/module.h"
@@ -18,7 +17,10 @@ constexpr UINT_PTR kSliceTimer = 0x4649;
 }  // namespace
 
 FindInList::FindInList(HWND owner, HistoryListView& list)
-    : owner_(owner), list_(list), findMessage_(::RegisterWindowMessageW(FINDMSGSTRINGW)) {
+    : owner_(owner),
+      list_(list),
+      dialog_([this](const FindRequest& r) { Search(r.text, r.matchCase, r.down); },
+              [this](bool wasActive) { Dialog_Closed(wasActive); }) {
   win::SetMessageFilter(
       [](void* self, MSG& msg) {
         try {
@@ -34,12 +36,12 @@ FindInList::FindInList(HWND owner, HistoryListView& list)
 FindInList::~FindInList() {
   win::ClearMessageFilter(this);
   StopSlices();
-  if (dialog_ && ::IsWindow(dialog_)) ::DestroyWindow(dialog_);
 }
 
 bool FindInList::PreTranslate(MSG& msg) {
   const auto within = [&msg](HWND top) { return top && (msg.hwnd == top || ::IsChild(top, msg.hwnd)); };
-  if (msg.message == WM_KEYDOWN && (within(owner_) || within(dialog_))) {
+  const HWND dialog = dialog_.hwnd();
+  if (msg.message == WM_KEYDOWN && (within(owner_) || within(dialog))) {
     const bool ctrl = ::GetKeyState(VK_CONTROL) < 0, shift = ::GetKeyState(VK_SHIFT) < 0;
     if (msg.wParam == 'F' && ctrl && !shift) {
       OpenDialog();
@@ -50,58 +52,37 @@ bool FindInList::PreTranslate(MSG& msg) {
       return true;
     }
   }
-  return dialog_ && ::IsDialogMessageW(dialog_, &msg);
+  return dialog && ::IsDialogMessageW(dialog, &msg);
 }
 
-bool FindInList::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == findMessage_ && lParam) {
-    OnDialogReport(*reinterpret_cast<const FINDREPLACEW*>(lParam));
-    return true;
-  }
+bool FindInList::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_TIMER && wParam == kSliceTimer) {
     RunSlice();
     return true;
   }
   // Minimised to the tray and back: the dialog goes and comes with the window.
-  if (msg == WM_WINDOWPOSCHANGED && dialog_) {
+  if (const HWND dialog = dialog_.hwnd(); msg == WM_WINDOWPOSCHANGED && dialog) {
     const bool shown = ::IsWindowVisible(owner_) && !::IsIconic(owner_);
-    if ((::IsWindowVisible(dialog_) != FALSE) != shown) ::ShowWindow(dialog_, shown ? SW_SHOWNA : SW_HIDE);
+    if ((::IsWindowVisible(dialog) != FALSE) != shown) ::ShowWindow(dialog, shown ? SW_SHOWNA : SW_HIDE);
   }
   return false;
 }
 
 void FindInList::OpenDialog() {
-  if (dialog_) {
-    ::SetActiveWindow(dialog_);
+  if (dialog_.hwnd()) {
+    ::SetActiveWindow(dialog_.hwnd());
     return;
   }
-  const size_t n = std::min(lastText_.size(), std::size(dialogText_) - 1);
-  std::copy_n(lastText_.data(), n, dialogText_);
-  dialogText_[n] = L'\0';
-  dialogState_ = {};
-  dialogState_.lStructSize = sizeof(dialogState_);
-  dialogState_.hwndOwner = owner_;
-  // Whole words are not told apart: the choice is not offered.
-  dialogState_.Flags = FR_HIDEWHOLEWORD | (lastDown_ ? FR_DOWN : 0) | (lastMatchCase_ ? FR_MATCHCASE : 0);
-  dialogState_.lpstrFindWhat = dialogText_;
-  dialogState_.wFindWhatLen = static_cast<WORD>(std::size(dialogText_));
   const HWND focus = ::GetFocus();
   focusBefore_ = focus && ::IsChild(owner_, focus) ? focus : nullptr;
   focusListAfter_ = false;
-  dialog_ = ::FindTextW(&dialogState_);
+  dialog_.Open(owner_, {lastText_, lastMatchCase_, lastDown_});
 }
 
-void FindInList::OnDialogReport(const FINDREPLACEW& report) {
-  if (report.Flags & FR_DIALOGTERM) {
-    const bool active = ::GetActiveWindow() == dialog_;
-    dialog_ = nullptr;
-    // Back to where the keyboard was, or to the row found, so that Enter or Delete acts on it.
-    const HWND to = focusListAfter_ ? list_.hwnd() : focusBefore_;
-    if (active && to && ::IsWindow(to) && ::IsWindowVisible(to)) ::SetFocus(to);
-    return;
-  }
-  if (report.Flags & FR_FINDNEXT)
-    Search(report.lpstrFindWhat, (report.Flags & FR_MATCHCASE) != 0, (report.Flags & FR_DOWN) != 0);
+void FindInList::Dialog_Closed(bool wasActive) {
+  // Back to where the keyboard was, or to the row found, so that Enter or Delete acts on it.
+  const HWND to = focusListAfter_ ? list_.hwnd() : focusBefore_;
+  if (wasActive && to && ::IsWindow(to) && ::IsWindowVisible(to)) ::SetFocus(to);
 }
 
 void FindInList::Search(std::wstring_view text, bool matchCase, bool down) {
@@ -157,7 +138,7 @@ void FindInList::ShowFound(size_t position) {
   (void)ListView_EnsureVisible(list_.hwnd(), static_cast<int>(position - 1), FALSE);
   if (::GetActiveWindow() == owner_) {
     ::SetFocus(list_.hwnd());
-  } else if (dialog_) {
+  } else if (dialog_.hwnd()) {
     focusListAfter_ = true;
   }
 }
