@@ -1,8 +1,6 @@
 #include "app/find_in_list.h"
 
-#include <algorithm>
 #include <chrono>
-#include <vector>
 
 #include "win/module.h"
 #include "win/report.h"
@@ -18,28 +16,11 @@ constexpr UINT_PTR kSliceTimer = 0x4649;
 
 }  // namespace
 
-history::CaseFold SystemCaseFold() {
-  const int n = static_cast<int>(history::CaseFold::kUnits);
-  std::vector<wchar_t> units(history::CaseFold::kUnits), upper(units.size()), folded(units.size());
-  for (size_t u = 0; u < units.size(); ++u) units[u] = static_cast<wchar_t>(u);
-  // Surrogates have no case of their own, and two side by side would be read as one character.
-  std::fill(units.begin() + 0xD800, units.begin() + 0xE000, L' ');
-  units[0] = L' ';
-  // Upper, then lower: forms of a letter that share their upper case (a title case) come to one.
-  if (::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, units.data(), n, upper.data(), n, nullptr,
-                      nullptr, 0) != n ||
-      ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, upper.data(), n, folded.data(), n, nullptr,
-                      nullptr, 0) != n) {
-    folded.clear();  // no mapping to be had: each unit stands for itself
-  } else {
-    folded[0] = L'\0';
-    for (size_t u = 0xD800; u < 0xE000; ++u) folded[u] = static_cast<wchar_t>(u);
-  }
-  return history::CaseFold(std::move(folded));
-}
-
 FindInList::FindInList(HWND owner, HistoryListView& list)
-    : owner_(owner), list_(list), findMessage_(::RegisterWindowMessageW(FINDMSGSTRINGW)) {
+    : owner_(owner),
+      list_(list),
+      dialog_([this](const FindRequest& r) { Search(r.text, r.matchCase, r.down); },
+              [this](bool wasActive) { Dialog_Closed(wasActive); }) {
   win::SetMessageFilter(
       [](void* self, MSG& msg) {
         try {
@@ -55,12 +36,12 @@ FindInList::FindInList(HWND owner, HistoryListView& list)
 FindInList::~FindInList() {
   win::ClearMessageFilter(this);
   StopSlices();
-  if (dialog_ && ::IsWindow(dialog_)) ::DestroyWindow(dialog_);
 }
 
 bool FindInList::PreTranslate(MSG& msg) {
   const auto within = [&msg](HWND top) { return top && (msg.hwnd == top || ::IsChild(top, msg.hwnd)); };
-  if (msg.message == WM_KEYDOWN && (within(owner_) || within(dialog_))) {
+  const HWND dialog = dialog_.hwnd();
+  if (msg.message == WM_KEYDOWN && (within(owner_) || within(dialog))) {
     const bool ctrl = ::GetKeyState(VK_CONTROL) < 0, shift = ::GetKeyState(VK_SHIFT) < 0;
     if (msg.wParam == 'F' && ctrl && !shift) {
       OpenDialog();
@@ -71,58 +52,37 @@ bool FindInList::PreTranslate(MSG& msg) {
       return true;
     }
   }
-  return dialog_ && ::IsDialogMessageW(dialog_, &msg);
+  return dialog && ::IsDialogMessageW(dialog, &msg);
 }
 
-bool FindInList::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == findMessage_ && lParam) {
-    OnDialogReport(*reinterpret_cast<const FINDREPLACEW*>(lParam));
-    return true;
-  }
+bool FindInList::OnMessage(UINT msg, WPARAM wParam, LPARAM) {
   if (msg == WM_TIMER && wParam == kSliceTimer) {
     RunSlice();
     return true;
   }
   // Minimised to the tray and back: the dialog goes and comes with the window.
-  if (msg == WM_WINDOWPOSCHANGED && dialog_) {
+  if (const HWND dialog = dialog_.hwnd(); msg == WM_WINDOWPOSCHANGED && dialog) {
     const bool shown = ::IsWindowVisible(owner_) && !::IsIconic(owner_);
-    if ((::IsWindowVisible(dialog_) != FALSE) != shown) ::ShowWindow(dialog_, shown ? SW_SHOWNA : SW_HIDE);
+    if ((::IsWindowVisible(dialog) != FALSE) != shown) ::ShowWindow(dialog, shown ? SW_SHOWNA : SW_HIDE);
   }
   return false;
 }
 
 void FindInList::OpenDialog() {
-  if (dialog_) {
-    ::SetActiveWindow(dialog_);
+  if (dialog_.hwnd()) {
+    ::SetActiveWindow(dialog_.hwnd());
     return;
   }
-  const size_t n = std::min(lastText_.size(), std::size(dialogText_) - 1);
-  std::copy_n(lastText_.data(), n, dialogText_);
-  dialogText_[n] = L'\0';
-  dialogState_ = {};
-  dialogState_.lStructSize = sizeof(dialogState_);
-  dialogState_.hwndOwner = owner_;
-  // Whole words are not told apart: the choice is not offered.
-  dialogState_.Flags = FR_HIDEWHOLEWORD | (lastDown_ ? FR_DOWN : 0) | (lastMatchCase_ ? FR_MATCHCASE : 0);
-  dialogState_.lpstrFindWhat = dialogText_;
-  dialogState_.wFindWhatLen = static_cast<WORD>(std::size(dialogText_));
   const HWND focus = ::GetFocus();
   focusBefore_ = focus && ::IsChild(owner_, focus) ? focus : nullptr;
   focusListAfter_ = false;
-  dialog_ = ::FindTextW(&dialogState_);
+  dialog_.Open(owner_, {lastText_, lastMatchCase_, lastDown_});
 }
 
-void FindInList::OnDialogReport(const FINDREPLACEW& report) {
-  if (report.Flags & FR_DIALOGTERM) {
-    const bool active = ::GetActiveWindow() == dialog_;
-    dialog_ = nullptr;
-    // Back to where the keyboard was, or to the row found, so that Enter or Delete acts on it.
-    const HWND to = focusListAfter_ ? list_.hwnd() : focusBefore_;
-    if (active && to && ::IsWindow(to) && ::IsWindowVisible(to)) ::SetFocus(to);
-    return;
-  }
-  if (report.Flags & FR_FINDNEXT)
-    Search(report.lpstrFindWhat, (report.Flags & FR_MATCHCASE) != 0, (report.Flags & FR_DOWN) != 0);
+void FindInList::Dialog_Closed(bool wasActive) {
+  // Back to where the keyboard was, or to the row found, so that Enter or Delete acts on it.
+  const HWND to = focusListAfter_ ? list_.hwnd() : focusBefore_;
+  if (wasActive && to && ::IsWindow(to) && ::IsWindowVisible(to)) ::SetFocus(to);
 }
 
 void FindInList::Search(std::wstring_view text, bool matchCase, bool down) {
@@ -132,12 +92,11 @@ void FindInList::Search(std::wstring_view text, bool matchCase, bool down) {
   lastMatchCase_ = matchCase;
   lastDown_ = down;
   searched_ = true;
-  if (!matchCase && !fold_) fold_.emplace(SystemCaseFold());
   const size_t count = list_.Count();
   const auto selected = list_.SelectedItem();  // 1-based, as the list counts
   size_t first = down ? 0 : count - 1;
   if (selected) first = down ? *selected % count : (*selected + count - 2) % count;
-  running_.emplace(list_.Rows(), history::TextFinder(text, matchCase ? nullptr : &*fold_), first, down);
+  running_.emplace(list_.Rows(), history::TextFinder(text, !matchCase), first, down);
   RunSlice();
 }
 
@@ -167,6 +126,10 @@ void FindInList::RunSlice() {
     ShowFound(found + 1);
   } else if (state == history::RowSearch::State::NotFound) {
     (void)::MessageBeep(MB_OK);
+  } else {
+    // Rows removed meanwhile: the same search again, from the selection as the list now has it, so
+    // that it still ends in a row or a beep.
+    Search(std::wstring(lastText_), lastMatchCase_, lastDown_);
   }
 }
 
@@ -175,7 +138,7 @@ void FindInList::ShowFound(size_t position) {
   (void)ListView_EnsureVisible(list_.hwnd(), static_cast<int>(position - 1), FALSE);
   if (::GetActiveWindow() == owner_) {
     ::SetFocus(list_.hwnd());
-  } else if (dialog_) {
+  } else if (dialog_.hwnd()) {
     focusListAfter_ = true;
   }
 }

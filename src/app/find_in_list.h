@@ -1,23 +1,19 @@
-// Finding an entry by any part of its text: the system's Find dialog, owned by the main window, and
-// F3 / Shift+F3 to find again without it. A search too long for one go runs in slices between the
+// Finding an entry by any part of its text: the Find dialog, owned by the main window, and F3 /
+// Shift+F3 to find again without it. A search too long for one go runs in slices between the
 // window's messages.
 #pragma once
 
 #include <windows.h>
 
-#include <commdlg.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/find_dialog.h"
 #include "app/history_list_view.h"
 #include "history/text_search.h"
 
 namespace app {
-
-// The system's own case mapping, for every UTF-16 unit at once (a few milliseconds).
-history::CaseFold SystemCaseFold();
 
 class FindInList {
  public:
@@ -29,7 +25,7 @@ class FindInList {
   // Before a message is dispatched: Ctrl+F, F3 and Shift+F3 anywhere in the owner or the dialog,
   // and the open dialog's own keys. True when taken.
   bool PreTranslate(MSG& msg);
-  // The dialog's reports and the slices' timer (true: handled), and the owner shown or hidden.
+  // The slices' timer (true: handled), and the owner shown or hidden.
   bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
 
   void OpenDialog();
@@ -37,27 +33,23 @@ class FindInList {
   void Search(std::wstring_view text, bool matchCase, bool down);
   // The last search again, the other way round when back; with none yet, the dialog.
   void SearchAgain(bool back);
-  HWND dialog() const { return dialog_; }
+  HWND dialog() const { return dialog_.hwnd(); }
   bool Searching() const { return running_.has_value(); }
 
  private:
-  void OnDialogReport(const FINDREPLACEW& report);
+  void Dialog_Closed(bool wasActive);
   void RunSlice();
   void ShowFound(size_t position);
   void StopSlices();
 
   HWND owner_;
   HistoryListView& list_;
-  const UINT findMessage_;
-  HWND dialog_ = nullptr;
-  FINDREPLACEW dialogState_{};
-  wchar_t dialogText_[512] = {};  // the dialog's own buffer, while it is open
-  HWND focusBefore_ = nullptr;    // given the keyboard back when the dialog closes
-  bool focusListAfter_ = false;   // unless a row was found meanwhile: then the list has it
+  FindDialog dialog_;
+  HWND focusBefore_ = nullptr;   // given the keyboard back when the dialog closes
+  bool focusListAfter_ = false;  // unless a row was found meanwhile: then the list has it
   bool searched_ = false;
   std::wstring lastText_;
   bool lastMatchCase_ = false, lastDown_ = true;
-  std::optional<history::CaseFold> fold_;  // made at the first search that ignores case
   std::optional<history::RowSearch> running_;
   bool slicing_ = false;
 };

@@ -1,50 +1,39 @@
-// Finding a text among the history's rows, read where they are: no copy, no conversion. Case is
-// ignored through a table made once; a search of many rows goes in steps, so that the window can
-// answer between them.
+// Finding a text among the history's rows, read where they are: no copy, no conversion. A search of
+// many rows goes in steps, so that the window can answer between them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "history/row_store.h"
 
 namespace history {
 
-// What each UTF-16 unit is taken for when case is ignored.
-class CaseFold {
- public:
-  static constexpr size_t kUnits = 65536;
-  // One entry per unit; a shorter table leaves the units past it as they are.
-  explicit CaseFold(std::vector<wchar_t> table);
-  wchar_t operator()(wchar_t unit) const { return table_[static_cast<uint16_t>(unit)]; }
-  // Every unit taken for the same as unit, unit included, in order.
-  std::vector<wchar_t> Alike(wchar_t unit) const;
-
- private:
-  std::vector<wchar_t> table_;
-  std::vector<uint32_t> byFold_;  // every unit after what it is taken for: fold << 16 | unit, in order
-};
-
-// One text to look for, made ready once for many rows.
+// One text to look for, made ready once for many rows. With case ignored, a text holds the needle
+// where a run of its characters folds (history/case_fold.h) to what the needle folds to.
 class TextFinder {
  public:
-  // fold: null for an exact match; it must outlive the finder.
-  TextFinder(std::wstring_view needle, const CaseFold* fold);
+  TextFinder(std::wstring_view needle, bool ignoreCase);
   // Whether text holds the needle; an empty needle is held nowhere.
   bool In(std::wstring_view text) const;
-  size_t size() const { return needle_.size(); }
+  // The most UTF-16 units a match can take.
+  size_t Longest() const { return longest_; }
 
  private:
-  std::wstring needle_;  // folded when case is ignored
-  const CaseFold* fold_;
-  // The units a candidate may start and end with, each repeated to fill kWidth slots.
-  static constexpr int kWidth = 4;
-  alignas(16) uint16_t first_[kWidth][8] = {};
-  alignas(16) uint16_t last_[kWidth][8] = {};
-  int width_ = 0;  // slots in use; 0: too many alike units, looked at one by one
+  bool FoldedAt(const wchar_t* text, size_t n, size_t i) const;
+
+  std::wstring needle_;    // case matched
+  std::u32string folded_;  // case ignored: the needle folded
+  size_t shortest_ = 0, longest_ = 0;
+  // The units a candidate may have at its start and secondAt_ units on (at the needle's last, the
+  // next one, or the start again), each repeated to fill the slots.
+  static constexpr int kWidth = 8;
+  uint16_t first_[kWidth][8] = {};
+  uint16_t second_[kWidth][8] = {};
+  size_t secondAt_ = 0;
+  int width_ = 0;  // slots in use; 0: too many units alike, looked at one by one
 };
 
 // One search over the rows: each row once, from first on, down (or up) and round past the end.
@@ -52,8 +41,8 @@ class RowSearch {
  public:
   enum class State { Running, Found, NotFound, Cancelled };
   RowSearch(const RowStore& rows, TextFinder finder, size_t first, bool down);
-  // Reads about budget characters more (a whole row, or the next part of a longer one). A change to
-  // the rows since the search began cancels it: its positions no longer hold.
+  // Reads about budget characters more (a whole row, or the next part of a longer one). Rows added
+  // since the search began are not looked at; a row removed cancels it: its positions no longer hold.
   State Step(size_t budget);
   // The row found, once Step has said so.
   size_t Found() const { return at_; }
@@ -62,6 +51,7 @@ class RowSearch {
   const RowStore& rows_;
   TextFinder finder_;
   uint64_t changes_;
+  size_t rowsNow_;  // the rows' count at changes_
   size_t count_, at_, left_;
   size_t offset_ = 0;  // how much of the row at hand was read
   bool down_;

@@ -1,6 +1,6 @@
-// Finding an entry by any part of its text, on the real window: the system's Find dialog opened by
-// Ctrl+F wherever the keyboard is, its Find Next, F3 and Shift+F3, the dialog hidden and shown with
-// the window, and rows that change while it is open.
+// Finding an entry by any part of its text, on the real window: the Find dialog opened by Ctrl+F
+// wherever the keyboard is, its Find Next, F3 and Shift+F3, the dialog hidden and shown with the
+// window, and rows that change while it is open or while a search is under way.
 
 #include "app/find_in_list.h"
 #include "support/test_support.h"
@@ -17,7 +17,7 @@ class FindTest : public FormTest {
   app::Form1& OpenWithRows() {
     app::Form1& f = Open();
     for (const wchar_t* r :
-         {L"alpha one", L"Beta two", L"\u00E9t\u00E9 \u00E0 Paris", L"", L"alpha again", L"ALPHA loud"})
+         {L"alpha one", L"Beta two", L"\u00E9t\u00E9 \u03C9 Paris", L"", L"alpha again", L"ALPHA loud"})
       f.ListView1.AddItem(*r ? r : std::wstring(3000, L'-') + L" buried treasure");
     for (int i = 0; i < 300; ++i) f.ListView1.AddItem(L"filler " + std::to_wstring(i));
     return f;
@@ -56,22 +56,22 @@ TEST_F(FindTest, FindNextF3AndShiftF3SelectTheNextRowHoldingTheText) {
     bool matchCase, down;
     size_t selected;
   } cases[] = {
-      {1, nullptr, L"alpha", false, true, 5},          // after the selection
-      {1, nullptr, L"FILLER 299", false, true, 306},   // out of view
-      {6, nullptr, L"alpha", false, true, 1},          // round past the end
-      {5, nullptr, L"alpha", false, false, 1},         // upward
-      {0, nullptr, L"alpha", true, false, 5},          // none selected, upward: from the last
-      {5, nullptr, L"ALPHA", false, true, 6},          // case ignored
-      {1, nullptr, L"ALPHA", true, true, 6},           // case matched
-      {1, nullptr, L"\u00C9T\u00C9", false, true, 3},  // in any script
-      {1, nullptr, L"\u00C9T\u00C9", true, true, 1},   // not found: the selection stays
-      {2, nullptr, L"TREASURE", false, true, 4},       // past what the column shows
-      {4, nullptr, L"nowhere", false, true, 4},        // not found
-      {1, nullptr, L"alpha", false, true, 5},          //
-      {kKeep, "F3", L"", false, true, 6},              // the same again
-      {kKeep, "Escape", L"", false, true, 6},          //
-      {kKeep, "F3", L"", false, true, 1},              // without the dialog
-      {kKeep, "shift+F3", L"", false, true, 6},        // the other way
+      {1, nullptr, L"alpha", false, true, 5},                 // after the selection
+      {1, nullptr, L"FILLER 299", false, true, 306},          // out of view
+      {6, nullptr, L"alpha", false, true, 1},                 // round past the end
+      {5, nullptr, L"alpha", false, false, 1},                // upward
+      {0, nullptr, L"alpha", true, false, 5},                 // none selected, upward: from the last
+      {5, nullptr, L"ALPHA", false, true, 6},                 // case ignored
+      {1, nullptr, L"ALPHA", true, true, 6},                  // case matched
+      {1, nullptr, L"\u00C9T\u00C9 \u03A9", false, true, 3},  // in any script
+      {1, nullptr, L"\u00C9T\u00C9", true, true, 1},          // not found: the selection stays
+      {2, nullptr, L"TREASURE", false, true, 4},              // past what the column shows
+      {4, nullptr, L"nowhere", false, true, 4},               // not found
+      {1, nullptr, L"alpha", false, true, 5},                 //
+      {kKeep, "F3", L"", false, true, 6},                     // the same again
+      {kKeep, "Escape", L"", false, true, 6},                 //
+      {kKeep, "F3", L"", false, true, 1},                     // without the dialog
+      {kKeep, "shift+F3", L"", false, true, 6},               // the other way
   };
   bool open = true;
   for (const auto& c : cases) {
@@ -138,6 +138,16 @@ TEST_F(FindTest, CtrlFOpensTheDialogEverywhereEscapeGivesTheKeyboardBackAndRowsM
   f.ListView1.AddItem(L"treasure again");
   FindNext(L"treasure", false, true);
   EXPECT_EQ(Selected(), 1u);
+  // A copy, or the selected row removed, while a long search is under way: it still ends in a row.
+  f.ListView1.AddItem(std::wstring(size_t{1} << 24, L'x'));  // many slices to read with case ignored
+  f.ListView1.AddItem(L"XXXXXXXXXY");
+  for (const bool copy : {true, false}) {
+    f.ListView1.Select(1);
+    f.Find().Search(L"xxxxxxxxxy", false, true);
+    copy ? Copy(L"copied meanwhile") : f.ListView1.Remove(1);
+    EXPECT_TRUE(PumpUntil([&] { return !f.Find().Searching(); }, 60000));
+    EXPECT_EQ(f.ListView1.ItemText(Selected().value_or(0)), L"XXXXXXXXXY") << copy;
+  }
 }
 
 }  // namespace
