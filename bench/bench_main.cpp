@@ -867,6 +867,7 @@ int wmain(int argc, wchar_t** argv) {
         "average entry's size\n",
         c.entries, c.saveMs, threshold / 1e6, perChange);
   }
+  if (mode == L"--history") return 0;
   MeasureFind(texts, sizes, quick);
   if (!quick) {
     MeasureFoldsDuringBurst(texts);

@@ -7,23 +7,26 @@
 namespace sim {
 namespace {
 
-class SimIn : public history::InFile {
+using history::Io;
+using NodePtr = std::shared_ptr<Machine::Node>;
+
+class In : public history::InFile {
  public:
-  explicit SimIn(std::shared_ptr<Machine::Node> node) : node_(std::move(node)) {}
+  explicit In(NodePtr node) : node_(std::move(node)) {}
   uint64_t Size() const override { return node_->data.size(); }
   bool ReadAt(uint64_t at, void* into, size_t n, size_t& got) override {
     got = at < node_->data.size() ? std::min<size_t>(n, node_->data.size() - at) : 0;
-    if (got) std::memcpy(into, node_->data.data() + at, got);
+    std::memcpy(into, node_->data.data() + at, got);
     return true;
   }
 
  private:
-  std::shared_ptr<Machine::Node> node_;
+  NodePtr node_;
 };
 
-class SimOut : public history::OutFile {
+class Out : public history::OutFile {
  public:
-  SimOut(Machine& m, std::shared_ptr<Machine::Node> node) : m_(m), node_(std::move(node)) {}
+  Out(Machine& m, NodePtr node) : m_(m), node_(std::move(node)) {}
   bool WriteAt(uint64_t at, const void* bytes, size_t n) override {
     if (m_.throwAt > 0 && --m_.throwAt == 0) throw std::bad_alloc();
     double part = 1;
@@ -32,23 +35,19 @@ class SimOut : public history::OutFile {
     const uint64_t room = m_.capacity > m_.Used() ? m_.capacity - m_.Used() : 0;
     const size_t fits = grows <= room ? n : n - static_cast<size_t>(grows - room);  // a short write
     if (node_->data.size() < at + fits) node_->data.resize(at + fits);
-    if (fits) std::memcpy(node_->data.data() + at, bytes, fits);
+    std::memcpy(node_->data.data() + at, bytes, fits);
     return part == 1 && fits == n && !m_.Dead();
   }
-  bool Flush() override {
-    if (!m_.Step()) return false;
-    node_->flushed = node_->data;
-    return true;
-  }
+  bool Flush() override { return m_.Step() && (node_->flushed = node_->data, true); }
 
  private:
   Machine& m_;
-  std::shared_ptr<Machine::Node> node_;
+  NodePtr node_;
 };
 
-class SimFolder : public history::Folder {
+class Folder : public history::Folder {
  public:
-  explicit SimFolder(Machine& m) : m_(m) {}
+  explicit Folder(Machine& m) : m_(m) {}
   std::optional<std::vector<std::wstring>> List() override {
     std::vector<std::wstring> names;
     for (const auto& [name, node] : m_.names) names.push_back(name);
@@ -57,78 +56,67 @@ class SimFolder : public history::Folder {
   std::unique_ptr<history::InFile> Open(const std::wstring& name, Io& why) override {
     const auto it = m_.names.find(name);
     why = it == m_.names.end() ? Io::kAbsent : m_.noOpen.count(name) ? Io::kHeld : Io::kOk;
-    return why == Io::kOk ? std::make_unique<SimIn>(it->second) : nullptr;
+    return why == Io::kOk ? std::make_unique<In>(it->second) : nullptr;
   }
   std::unique_ptr<history::OutFile> Create(const std::wstring& name, Io& why) override {
     why = m_.names.count(name) || m_.pending.count(name) ? Io::kExists : m_.refuseNew ? Io::kFull : Io::kOk;
     if (why == Io::kOk && !m_.Step()) why = Io::kFailed;
     if (why != Io::kOk) return nullptr;
-    const auto node = std::make_shared<Machine::Node>();
-    m_.names[name] = node;
-    return std::make_unique<SimOut>(m_, node);
+    return std::make_unique<Out>(m_, m_.names[name] = std::make_shared<Machine::Node>());
   }
   bool FlushFile(const std::wstring& name) override {
     const auto it = m_.names.find(name);
-    if (it == m_.names.end() || m_.noOpen.count(name) || !m_.Step()) return false;
-    it->second->flushed = it->second->data;
-    return true;
+    return it != m_.names.end() && !m_.noOpen.count(name) && m_.Step() &&
+           (it->second->flushed = it->second->data, true);
   }
+  // A rename or delete the process dies in happens or not.
   bool Rename(const std::wstring& from, const std::wstring& to) override {
     const auto it = m_.names.find(from);
-    if (it == m_.names.end() || m_.names.count(to) || m_.noDelete.count(from) || m_.noOpen.count(from))
-      return false;
-    double part = 1;
-    if (!m_.Step(&part) && part < 0.5) return false;
+    if (it == m_.names.end() || m_.names.count(to) || Held(from) || !Lands()) return false;
     m_.names[to] = it->second;
     m_.names.erase(from);
     return !m_.Dead();
   }
   bool Delete(const std::wstring& name) override {
     if (!m_.names.count(name)) return true;
-    if (m_.noDelete.count(name) || m_.noOpen.count(name)) return false;
-    double part = 1;
-    if (!m_.Step(&part) && part < 0.5) return false;
+    if (Held(name) || !Lands()) return false;
     m_.names.erase(name);
     return !m_.Dead();
   }
-  bool Flush() override {
-    if (!m_.Step()) return false;
-    m_.durableNames = m_.names;
-    return true;
-  }
+  bool Flush() override { return m_.Step() && (m_.durableNames = m_.names, true); }
 
  private:
+  bool Held(const std::wstring& name) const { return m_.noDelete.count(name) || m_.noOpen.count(name); }
+  bool Lands() {
+    double part = 1;
+    return m_.Step(&part) || part >= 0.5;
+  }
   Machine& m_;
 };
 
-class SimList : public history::ListValue {
+class List : public history::ListValue {
  public:
-  explicit SimList(Machine& m) : m_(m) {}
+  explicit List(Machine& m) : m_(m) {}
   history::ListValueInfo Query() override {
-    history::ListValueInfo info;
     if (m_.listUnreadable) return {history::ListValueInfo::kUnreadable, 0, Io::kDenied};
-    if (!m_.list_) return info;
-    info.kind = m_.list_->text ? history::ListValueInfo::kText : history::ListValueInfo::kOther;
-    info.bytes = (m_.list_->data.size() + m_.list_->text) * sizeof(wchar_t);
-    info.stamp = m_.list_->stamp;
-    return info;
+    if (!m_.list) return {};
+    return {m_.list->text ? history::ListValueInfo::kText : history::ListValueInfo::kOther,
+            (m_.list->data.size() + m_.list->text) * sizeof(wchar_t), Io::kOk, m_.list->stamp};
   }
   std::optional<std::wstring> Read(Io& why) override {
     why = m_.listUnreadable ? Io::kDenied : Io::kOk;
-    if (m_.listUnreadable || !m_.list_ || !m_.list_->text) return std::nullopt;
-    return m_.list_->data;
+    if (m_.listUnreadable || !m_.list || !m_.list->text) return std::nullopt;
+    return m_.list->data;
   }
   bool Store(const std::wstring& value) override {
     double part = 1;
     if (!m_.Step(&part) && part < 0.5) return false;
-    m_.list_ = Machine::Value{true, value, ++m_.stamps};
+    m_.list = Machine::Value{true, value, ++m_.stamps};
     return !m_.Dead();
   }
   bool KeepAside() override {
-    if (!m_.list_) return false;
-    const std::wstring name = L"Files.kept." + std::to_wstring(std::hash<std::wstring>()(m_.list_->data));
-    if (!m_.Step()) return false;
-    m_.kept[name] = *m_.list_;
+    if (!m_.list || !m_.Step()) return false;
+    m_.kept[L"Files.kept." + std::to_wstring(std::hash<std::wstring>()(m_.list->data))] = *m_.list;
     return true;
   }
 
@@ -139,23 +127,21 @@ class SimList : public history::ListValue {
 }  // namespace
 
 std::unique_ptr<history::Folder> Machine::NewFolder() {
-  return std::make_unique<SimFolder>(*this);
+  return std::make_unique<Folder>(*this);
 }
 
 std::unique_ptr<history::ListValue> Machine::NewList() {
-  return std::make_unique<SimList>(*this);
+  return std::make_unique<List>(*this);
 }
 
-bool Machine::Step(double* partly) {
-  if (dead_) {
-    if (partly) *partly = 0;
-    return false;
+bool Machine::Step(double* part) {
+  double lands = dead_ ? 0 : 1;
+  if (!dead_ && killAt_ != 0 && ++steps_ >= killAt_) {
+    dead_ = true;
+    lands = std::uniform_real_distribution<double>(0, 1)(random_);
   }
-  ++steps_;
-  if (killAt_ == 0 || steps_ < killAt_) return true;
-  dead_ = true;
-  if (partly) *partly = std::uniform_real_distribution<double>(0, 1)(random_);
-  return false;
+  if (part) *part = lands;
+  return !dead_;
 }
 
 uint64_t Machine::Used() const {
@@ -176,10 +162,8 @@ void Machine::Restart() {
 }
 
 bool Machine::AllFlushed() const {
-  if (names != durableNames) return false;
-  for (const auto& [name, node] : names)
-    if (node->data != node->flushed) return false;
-  return true;
+  return names == durableNames &&
+         std::all_of(names.begin(), names.end(), [](const auto& n) { return n.second->data == n.second->flushed; });
 }
 
 }  // namespace sim

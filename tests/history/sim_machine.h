@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -16,8 +17,6 @@
 #include "history/storage_io.h"
 
 namespace sim {
-
-using history::Io;
 
 class Machine {
  public:
@@ -27,27 +26,28 @@ class Machine {
   struct Value {
     bool text = true;
     std::wstring data;
-    uint64_t stamp = 0;  // of the store that wrote it
-    bool operator==(const Value&) const = default;
+    uint64_t stamp = 0;
   };
 
   explicit Machine(uint32_t seed = 1) : random_(seed) {}
   std::unique_ptr<history::Folder> NewFolder();
   std::unique_ptr<history::ListValue> NewList();
 
-  // Dies at the step after this many more (0: never).
+  // Dies at the step after this many more (0: never), by a kill or a power cut.
   void KillAfter(uint64_t steps, bool power) {
     killAt_ = steps ? steps_ + steps : 0;
     power_ = power;
   }
   bool Dead() const { return dead_; }
-  uint64_t Steps() const { return steps_; }
-  // What the next start finds: after a kill the cache survives; after a power cut only what was
-  // flushed. The process is alive again.
+  // Alive again, with what a kill or a power cut left.
   void Restart();
-  void WriteOut() { writtenList_ = list_; }  // the settings store on the disk, as Wine does
-  void LoseSession() { list_ = writtenList_; }
+  void WriteOut() { writtenList = list; }  // the settings store on the disk, as Wine does
+  void LoseSession() { list = writtenList; }
   bool AllFlushed() const;
+  // A mutating step: false when it does not happen (dead, or dying now: then *part says how much
+  // of it lands).
+  bool Step(double* part = nullptr);
+  uint64_t Used() const;
 
   uint64_t capacity = UINT64_MAX;   // bytes all files may hold
   std::set<std::wstring> noDelete;  // held by another program that lets others read and write
@@ -57,14 +57,9 @@ class Machine {
   int throwAt = 0;                  // the write that finds no memory (counted down)
   bool listUnreadable = false;
   uint64_t stamps = 0;
-  std::optional<Value> list_, writtenList_;
-  std::map<std::wstring, Value> kept;  // values kept beside the list
+  std::optional<Value> list, writtenList;
+  std::map<std::wstring, Value> kept;
   std::map<std::wstring, std::shared_ptr<Node>> names, durableNames;
-
-  // A mutating step: false when it is not to happen (dead, or dying now: then *partly may say
-  // how much of it lands).
-  bool Step(double* partly = nullptr);
-  uint64_t Used() const;
 
  private:
   std::mt19937 random_;
