@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <random>
 #include <system_error>
 
@@ -264,6 +265,7 @@ void HistoryStore::Load(RowStore& rows) noexcept {
 void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, size_t merged) {
   partial_ = plan.partial;
   fromList_ = plan.base == Plan::Base::kList;
+  bool legacyOnDisk = false;
   storeAtClose_ = plan.storeAtClose && !partial_;
   highest_ = plan.journal.generation - 1;
   JournalHeader header = plan.journal;
@@ -275,8 +277,10 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
   }
   if (!partial_ && plan.base == Plan::Base::kLegacy) {
     // The older version's files stay, and are read again next time, until a snapshot holds them.
-    partial_ = WriteSnapshotFile(folder_, {header.generation, rows.Count(), {}}, rows.Pin()) == Written::kNot;
+    const Written written = WriteSnapshotFile(folder_, {header.generation, rows.Count(), {}}, rows.Pin());
     rows.Unpin();
+    partial_ = written == Written::kNot;
+    legacyOnDisk = written == Written::kOnDisk;
     if (!partial_) snapshots_.push_back(header.generation);
   }
   if (partial_) {
@@ -312,7 +316,9 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
   std::sort(snapshots_.begin(), snapshots_.end());
   for (const SeenJournal& j : seen.journals)
     if (j.read == Io::kOk && j.header && !j.header->AddsOnly()) journals_.push_back(j.generation);
+  // Read once into a snapshot of ours: they go once it is on the disk, now or at the next fold.
   if (plan.base == Plan::Base::kLegacy) legacy_ = seen.legacy;
+  if (made && legacyOnDisk) std::erase_if(legacy_, [this](const std::wstring& name) { return folder_.Delete(name); });
   for (const Plan::Replay& r : plan.replay) chainBytes_ += seen.journals[r.journal].bytes;
   foldAt_ = options_.foldAfterBytes ? options_.foldAfterBytes : CompactionThreshold(TextBytes(rows));
   foldNow_ = plan.foldNow;
@@ -324,6 +330,7 @@ bool HistoryStore::FoldDue() const {
 }
 
 void HistoryStore::Record(JournalOp op, uint32_t position, std::wstring_view text) {
+  if (!journal_) throw std::bad_alloc();  // the start found no memory even for a journal
   journal_->Append(op, position, text);
   if (folding_ ? foldDone_.load() : FoldDue()) Wake();
 }

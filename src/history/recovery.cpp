@@ -183,17 +183,18 @@ Plan Planner::Make() {
       p.base = Plan::Base::kList;
     }
   }
+  // A list that could not be read is what the list is, unless our own files say more.
+  const bool listUnread = info.kind == ListValueInfo::kUnreadable || (listText && seen_.list.read && !listUsable);
   if (!best && !seen_.legacy.empty()) {
     best = Walk();
     p.base = Plan::Base::kLegacy;
-    if (!listUsable && info.kind != ListValueInfo::kAbsent && info.kind != ListValueInfo::kOther)
-      p.partial = true;
-    if (seen_.legacyUnread) p.partial = true;
+    if (listUnread || seen_.legacyUnread) p.partial = true;
   }
-  if (!best) best = Walk();  // a first start
+  if (!best) {
+    best = Walk();  // a first start
+    if (listUnread) p.partial = true;
+  }
   if (!seen_.listed || best->blocked) p.partial = true;
-  if (info.kind == ListValueInfo::kUnreadable && p.base != Plan::Base::kSnapshot && best->steps.empty())
-    p.partial = true;
   p.replay = best->steps;
 
   // Whatever could not be read, and could hold what comes after the base, makes the run partial.

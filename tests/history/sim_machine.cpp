@@ -162,8 +162,9 @@ void Machine::Restart() {
 }
 
 bool Machine::AllFlushed() const {
-  return names == durableNames &&
-         std::all_of(names.begin(), names.end(), [](const auto& n) { return n.second->data == n.second->flushed; });
+  return names == durableNames && std::all_of(names.begin(), names.end(), [](const auto& n) {
+           return n.second->data == n.second->flushed;
+         });
 }
 
 }  // namespace sim

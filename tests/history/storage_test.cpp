@@ -178,8 +178,9 @@ constexpr char kSteps[] = "AAAAAAAAAAAAAAAAAAAARRRRRRXPPPPPPCCSSSKKKWWWLLFFrrHHU
 
 std::wstring TextFor(uint32_t n) {
   const wchar_t* const texts[] = {L"a", L"b", L"a;b", L"", L" ", L"x y\r\n", L"\x1F.", L"c", L"\U00010400"};
-  const std::wstring t = n % 11 == 9 ? std::wstring(700, L'l') : n % 11 == 10 ? std::wstring(L"n\0l", 3)
-                                                                                : texts[n % 11];
+  const std::wstring t = n % 11 == 9    ? std::wstring(700, L'l')
+                         : n % 11 == 10 ? std::wstring(L"n\0l", 3)
+                                        : texts[n % 11];
   return t + (n % 3 ? std::to_wstring(n % 7) : L"");
 }
 
@@ -205,7 +206,8 @@ struct Model {
       bool added = true;
       for (size_t i = s.size(); i < rows.size() && added; ++i) {
         const auto holds = [&](const Rows& r) { return std::find(r.begin(), r.end(), rows[i]) != r.end(); };
-        added = !holds(s) && extra.insert(rows[i]).second && std::any_of(states.begin() + k, states.end(), holds);
+        added =
+            !holds(s) && extra.insert(rows[i]).second && std::any_of(states.begin() + k, states.end(), holds);
       }
       if (!added) continue;
       now = rows.size() == s.size() ? k : (states.push_back(rows), states.size() - 1);
@@ -259,7 +261,8 @@ Outcome Play(const std::string& steps, uint32_t seed, uint64_t killAt, bool powe
     }
     if (step == 'F') m.capacity = m.Used() + n % 200;
     if (step == 'r') m.capacity = UINT64_MAX;
-    if (step == 'H' && !m.names.empty()) m.noDelete.insert(std::next(m.names.begin(), n % m.names.size())->first);
+    if (step == 'H' && !m.names.empty())
+      m.noDelete.insert(std::next(m.names.begin(), n % m.names.size())->first);
     if (step == 'U') m.noDelete.clear();
     if (!out.fault.empty()) return out;
     if (std::strchr("ARX", step)) model.states.push_back(rows), model.now = model.states.size() - 1;
@@ -282,7 +285,8 @@ Outcome Play(const std::string& steps, uint32_t seed, uint64_t killAt, bool powe
     if (!m.Dead()) model.Settled(*run, m, stored);
     restart(model.now);
   }
-  if (out.fault.empty() && !out.killed && m.names.size() > 9) out.fault = std::to_string(m.names.size()) + " files";
+  if (out.fault.empty() && !out.killed && m.names.size() > 9)
+    out.fault = std::to_string(m.names.size()) + " files";
   return out;
 }
 
@@ -304,75 +308,46 @@ TEST(StorageModel, EveryKillPointLeavesTheRowsOfAJournaledState) {
   std::printf("%u sequences, %llu kill points\n", sequences, static_cast<unsigned long long>(points));
 }
 
-// Where the storage runs for the faults below: the simulated machine, or the disk and the
-// registry under Wine.
-class Env {
- public:
-  virtual ~Env() = default;
-  virtual std::unique_ptr<Run> Start(uint64_t foldAfter = uint64_t{1} << 20) = 0;
-  virtual void Put(const std::wstring& name, const std::string& bytes) = 0;  // as another program left it
-  // Held by another program: one that lets others read and write it (but not rename or delete it),
-  // or one that lets nobody in.
-  virtual void Hold(const std::wstring& name, bool readable) = 0;
-  virtual void Release() = 0;
-  virtual void PutList(DWORD type, const std::wstring& data) = 0;
-  virtual std::wstring List() = 0;
-  virtual void DenyList(bool deny) = 0;
-  virtual size_t Kept() = 0;        // values kept beside the list
-  sim::Machine* machine = nullptr;  // only on the simulated one
-};
-
-class SimEnv : public Env {
- public:
-  SimEnv() { machine = &m_; }
-  std::unique_ptr<Run> Start(uint64_t foldAfter) override { return std::make_unique<Run>(m_, foldAfter); }
-  void Put(const std::wstring& name, const std::string& bytes) override {
-    m_.names[name] = std::make_shared<sim::Machine::Node>(sim::Machine::Node{bytes, bytes});
-  }
-  void Hold(const std::wstring& name, bool readable) override {
-    (readable ? m_.noDelete : m_.noOpen).insert(name);
-  }
-  void Release() override { m_.noDelete.clear(), m_.noOpen.clear(); }
-  void PutList(DWORD type, const std::wstring& data) override {
-    m_.list = m_.writtenList = sim::Machine::Value{type == REG_SZ, data, ++m_.stamps};
-  }
-  std::wstring List() override { return m_.list ? m_.list->data : L""; }
-  void DenyList(bool deny) override { m_.listUnreadable = deny; }
-  size_t Kept() override { return m_.kept.size(); }
-
- private:
-  sim::Machine m_;
-};
-
-class DiskEnv : public Env {
- public:
-  DiskEnv() { ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
-  ~DiskEnv() override {
+// Where the storage runs for the faults below: the simulated machine, or (machine null) the disk
+// and the registry under Wine.
+struct Env {
+  explicit Env(bool real) : machine(real ? nullptr : &m) { ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
+  ~Env() {
     DenyList(false);
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
   }
-  std::unique_ptr<Run> Start(uint64_t foldAfter) override {
-    return std::make_unique<Run>(std::make_unique<DiskFolder>(folder_.path()),
+  std::unique_ptr<Run> Start(uint64_t foldAfter = uint64_t{1} << 20) {
+    if (machine) return std::make_unique<Run>(m, foldAfter);
+    return std::make_unique<Run>(std::make_unique<DiskFolder>(folder.path()),
                                  std::make_unique<SettingsListValue>(Settings(kKey)), foldAfter);
   }
-  void Put(const std::wstring& name, const std::string& bytes) override {
-    ASSERT_TRUE(testsupport::WriteBytes(folder_.File(name), bytes));
+  // A file as another program left it.
+  void Put(const std::wstring& name, const std::string& bytes) {
+    m.durableNames[name] = m.names[name] =
+        std::make_shared<sim::Machine::Node>(sim::Machine::Node{bytes, bytes});
+    EXPECT_TRUE(machine || testsupport::WriteBytes(folder.File(name), bytes));
   }
-  void Hold(const std::wstring& name, bool readable) override {
-    held_.emplace_back(::CreateFileW(folder_.File(name).c_str(), GENERIC_READ,
-                                     readable ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0, nullptr,
-                                     OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held_.back());
+  // Held by another program: one that lets others read and write it (but not rename or delete it),
+  // or one that lets nobody in.
+  void Hold(const std::wstring& name, bool readable) {
+    if (machine) return (void)(readable ? m.noDelete : m.noOpen).insert(name);
+    held.emplace_back(::CreateFileW(folder.File(name).c_str(), GENERIC_READ,
+                                    readable ? FILE_SHARE_READ | FILE_SHARE_WRITE : 0, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
   }
-  void Release() override { held_.clear(); }
-  void PutList(DWORD type, const std::wstring& data) override {
-    ::RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Files", type, data.c_str(),
-                      static_cast<DWORD>((data.size() + (type == REG_SZ)) * sizeof(wchar_t)));
+  void Release() { m.noDelete.clear(), m.noOpen.clear(), held.clear(); }
+  void PutList(DWORD type, const std::wstring& data) {
+    m.list = m.writtenList = sim::Machine::Value{type == REG_SZ, data, ++m.stamps};
+    EXPECT_TRUE(machine || !::RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Files", type, data.c_str(),
+                                              static_cast<DWORD>((data.size() + (type == REG_SZ)) * 2)));
   }
-  std::wstring List() override { return GetSetting(Settings(kKey), L"Files", L""); }
-  void DenyList(bool deny) override {
+  std::wstring List() { return machine ? m.list->data : GetSetting(Settings(kKey), L"Files", L""); }
+  void DenyList(bool deny) {
+    m.listUnreadable = deny;
     HKEY raw = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, WRITE_DAC, nullptr, &raw, nullptr)) return;
+    if (machine ||
+        ::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, WRITE_DAC, nullptr, &raw, nullptr))
+      return;
     const win::UniqueHkey key(raw);
     ACL none{};
     ::InitializeAcl(&none, sizeof(none), ACL_REVISION);
@@ -381,22 +356,21 @@ class DiskEnv : public Env {
     ::SetSecurityDescriptorDacl(&sd, TRUE, deny ? &none : nullptr, FALSE);
     ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &sd);
   }
-  size_t Kept() override {
-    size_t kept = 0;
-    wchar_t name[64];
+  // Values beside the list: those kept aside.
+  size_t Kept() {
+    DWORD values = 0;
     HKEY raw = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &raw)) return 0;
+    if (!machine && !::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &raw))
+      ::RegQueryInfoKeyW(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
     const win::UniqueHkey key(raw);
-    for (DWORD i = 0, n = 64; !::RegEnumValueW(key.get(), i, name, &n, nullptr, nullptr, nullptr, nullptr);
-         ++i, n = 64)
-      kept += std::wstring_view(name).substr(0, 11) == L"Files.kept.";
-    return kept;
+    return machine ? m.kept.size() : values - 1;
   }
-
- private:
   static constexpr wchar_t kKey[] = L"Software\\PellucidorTests\\Store";
-  testsupport::TempFolder folder_;
-  std::vector<win::UniqueFile> held_;
+  sim::Machine m;
+  sim::Machine* machine;
+  testsupport::TempFolder folder;
+  std::vector<win::UniqueFile> held;
 };
 
 // An older version's journal: a header naming the list it follows, and records with a CRC each.
@@ -422,6 +396,24 @@ std::string AddsOnlyJournal(uint64_t generation, const std::wstring& text) {
   h.flags = JournalHeader::kAddsOnly;
   h.generation = generation;
   return EncodeJournalHeader(h) + JournalRecordBytes(0, JournalOp::Add, 1, text);
+}
+
+// The first start of this version reads an older version's files once into a snapshot of its own:
+// killed or its power cut at any step of it, the next start still has the older version's list.
+TEST(StorageModel, AnOlderVersionsListSurvivesAKillAtEveryStepOfTakingItOver) {
+  for (uint64_t at = 1, died = 1; died; ++at) {
+    sim::Machine m;
+    m.list = m.writtenList = sim::Machine::Value{true, L"a;", 1};
+    const std::string older = OlderJournal(L"a;", {{'A', 2, L"b"}});
+    m.names[L"history.journal"] = std::make_shared<sim::Machine::Node>(sim::Machine::Node{older, older});
+    m.durableNames = m.names;
+    m.KillAfter(at, at % 2);
+    ::Run(m, uint64_t{1} << 20).Add({L"c"});
+    died = m.Dead();
+    m.Restart();
+    const Rows rows = ::Run(m, uint64_t{1} << 20).Texts();
+    EXPECT_TRUE(rows == Rows({L"a", L"b"}) || rows == Rows({L"a", L"b", L"c"})) << "killed at " << at;
+  }
 }
 
 // What the reviews of the older storage found, each as what a user would have done: every entry
@@ -600,10 +592,9 @@ TEST(StorageFaults, NoneLosesAnEntryOrBringsOneBack) {
     for (bool real : {false, true}) {
       if (real && !c.real) continue;
       SCOPED_TRACE(std::string(c.what) + (real ? " (disk)" : ""));
-      std::unique_ptr<Env> env =
-          real ? std::unique_ptr<Env>(std::make_unique<DiskEnv>()) : std::make_unique<SimEnv>();
-      c.then(*env);
-      EXPECT_EQ(env->Start()->Texts(), c.rows);
+      Env env(real);
+      c.then(env);
+      EXPECT_EQ(env.Start()->Texts(), c.rows);
     }
   }
 }
