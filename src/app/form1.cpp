@@ -27,7 +27,7 @@ namespace {
 constexpr DWORD kFormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kFormExStyle = WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 constexpr wchar_t kPointerFile[] = L"HAND-M.CUR";
-constexpr UINT kMenuShow = 1, kMenuExit = 2;
+constexpr UINT kMenuShow = 1, kMenuExit = 2, kMenuPause = 3;
 constexpr UINT_PTR kTrayMenuTimer = 0x5460;
 constexpr int kCtrlMask = 2;  // in a key's shift state
 
@@ -310,7 +310,9 @@ void Form1::TrayMenuTimer() {
 // message to it afterwards, or a click elsewhere leaves the menu standing.
 void Form1::ShowTrayMenu() {
   win::UniqueHmenu menu(::CreatePopupMenu());
+  const UINT pause = MF_STRING | (mClip::RecordingPaused() ? MF_CHECKED : MF_UNCHECKED);
   if (!menu || !::AppendMenuW(menu.get(), MF_STRING, kMenuShow, L"Show Pellucidor") ||
+      !::AppendMenuW(menu.get(), pause, kMenuPause, L"Pause Recording") ||
       !::AppendMenuW(menu.get(), MF_STRING, kMenuExit, L"Exit")) {
     return;
   }
@@ -324,9 +326,19 @@ void Form1::ShowTrayMenu() {
   ::PostMessageW(hwnd_, WM_NULL, 0, 0);
   if (chosen == kMenuShow) {
     ShowFromTray();
+  } else if (chosen == kMenuPause) {
+    SetRecordingPaused(!mClip::RecordingPaused());
   } else if (chosen == kMenuExit) {
     ::PostMessageW(hwnd_, WM_CLOSE, 0, 0);  // the normal close, once the tray's message is done
   }
+}
+
+void Form1::SetRecordingPaused(bool paused) {
+  if (paused)
+    mClip::PauseRecording();
+  else
+    mClip::ResumeRecording();
+  cSysTray1->SetTrayTip(paused ? kPausedTip : kCaption);
 }
 
 void Form1::ListView1_DblClick() {
