@@ -18,6 +18,7 @@
 namespace app {
 
 inline constexpr wchar_t kCaption[] = L"Pellucidor";
+inline constexpr wchar_t kPausedTip[] = L"Pellucidor (paused)";
 inline constexpr wchar_t kFormClass[] = L"PellucidorForm1";
 // Sent by a second start of the program: show the running window.
 constexpr UINT kShowRunningCopy = WM_APP + 1;
@@ -89,6 +90,9 @@ class Form1 {
   void cSysTray1_MouseUp(int16_t& Button, int32_t& Id);
   // A right click's menu waits for the double-click time to pass without a second click.
   bool TrayMenuPending() const { return trayMenuPending_; }
+  // "Pause Recording" in the tray menu: nothing copied meanwhile is read or recorded, and the tray
+  // tip says so.
+  void SetRecordingPaused(bool paused);
 
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();

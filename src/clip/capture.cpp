@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <utility>
 
 #include "clip/clipboard.h"
 #include "win/report.h"
@@ -19,6 +20,8 @@ struct CaptureThread::Shared {
   HANDLE ready = nullptr;  // set once the thread listens, or gave up
   HWND window = nullptr;   // the thread's own, for as long as it listens
   std::atomic<DWORD> lastRead{0};
+  bool paused = false;             // under lock
+  std::optional<DWORD> resumedAt;  // under lock: the content when the pause ended, not taken yet
 };
 
 namespace {
@@ -54,10 +57,18 @@ bool NewContent(const Listener& l) {
   }
 }
 
+// False while paused. What the clipboard held when a pause ended was copied during it: it counts as
+// read, so that only later content is.
+bool MayRead(Listener& l) {
+  std::lock_guard<std::mutex> hold(l.shared->lock);
+  if (l.shared->resumedAt) l.lastRead = *std::exchange(l.shared->resumedAt, std::nullopt);
+  return !l.shared->paused;
+}
+
 void CaptureNew(HWND window, Listener& l) {
   // Content that changed while one change was read is the next change: read it too, at once.
   // Which changes are recorded is the recorder's to say; here each content is only read once.
-  while (NewContent(l)) {
+  while (MayRead(l) && NewContent(l)) {
     CapturedChange c = ReadChange(window, l.shared->notify);
     if (!c.readable) {
       // Read again a little later, unless newer content comes first.
@@ -66,11 +77,11 @@ void CaptureNew(HWND window, Listener& l) {
     }
     l.retry.Reset();
     l.lastRead = c.sequence;
-    l.shared->lastRead = c.sequence;
     {
       std::lock_guard<std::mutex> hold(l.shared->lock);
       l.shared->changes.push_back(std::move(c));
     }
+    l.shared->lastRead = l.lastRead;  // once it can be taken
     (void)::PostMessageW(l.shared->notify, l.shared->message, 0, 0);
   }
 }
@@ -215,6 +226,20 @@ std::deque<CapturedChange> CaptureThread::Take() {
   std::deque<CapturedChange> taken;
   taken.swap(shared_->changes);
   return taken;
+}
+
+void CaptureThread::Pause() {
+  std::lock_guard<std::mutex> hold(shared_->lock);
+  shared_->paused = true;
+}
+
+void CaptureThread::Resume(DWORD from) {
+  {
+    std::lock_guard<std::mutex> hold(shared_->lock);
+    shared_->paused = false;
+    shared_->resumedAt = from;
+  }
+  shared_->lastRead = from;
 }
 
 }  // namespace clip

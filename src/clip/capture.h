@@ -74,6 +74,10 @@ class CaptureThread {
   DWORD LastRead() const;
   // Every change read since the last call, oldest first.
   std::deque<CapturedChange> Take();
+  // While paused no read is begun; one under way when the pause comes still ends in a change.
+  // Resuming counts the content with sequence number from as read already.
+  void Pause();
+  void Resume(DWORD from);
 
   struct Shared;
 

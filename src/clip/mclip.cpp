@@ -117,6 +117,18 @@ void RecordPendingChanges() {
   g_recorder.RecordRead();
 }
 
+void PauseRecording() {
+  g_recorder.Pause();
+}
+
+void ResumeRecording() {
+  g_recorder.Resume();
+}
+
+bool RecordingPaused() {
+  return g_recorder.Paused();
+}
+
 bool IsAlreadyListed(std::wstring_view text) {
   return g_recorder.IsListed(text);
 }

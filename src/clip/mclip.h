@@ -42,6 +42,12 @@ void RecordClipboardChange();
 // Records every change read until now without any message pass: before the list is cleared or a
 // button logs its line, so that the rows and the log keep the order of the copies.
 void RecordPendingChanges();
+// Paused, no change is read or recorded, a file list included, while the window stays in the chain
+// and passes every notification on; what was read before is recorded first. Resuming records only
+// what is copied after it. Every start records.
+void PauseRecording();
+void ResumeRecording();
+bool RecordingPaused();
 bool IsAlreadyListed(std::wstring_view text);
 // Replaces the file list of the change with that sequence number by the text of its paths, unless
 // the clipboard holds newer content by now. True when it was replaced. Like every write of the

@@ -22,6 +22,7 @@ void Recorder::Start(HWND form, history::History* list, LogLocations log) {
   list_ = list;
   log_ = std::move(log);
   stopped_ = false;
+  paused_ = false;  // a start always records
   capture_ = std::make_unique<CaptureThread>(form, ChangeCapturedMessage());
   // Without the thread the window reads each change itself, told by a listener of its own: a
   // viewer in front of it that passes nothing on cannot stop the recording.
@@ -49,6 +50,10 @@ void Recorder::Stop() noexcept {
 
 void Recorder::OnNotice() {
   if (stopped_ || !mClip::CaptureEnabled) return;
+  if (paused_) {
+    RecordRead();  // a read that was under way when the pause came
+    return;
+  }
   if (recording_) {
     if (!pending_.empty() || IsNew(::GetClipboardSequenceNumber())) changeWaiting_ = true;
     return;
@@ -99,6 +104,23 @@ void Recorder::RecordRead() {
   while (Next(change)) RecordOne(change, false);
 }
 
+void Recorder::Pause() {
+  if (paused_) return;
+  paused_ = true;
+  pausedAt_ = ::GetClipboardSequenceNumber();
+  if (capture_) capture_->Pause();
+  RecordRead();
+}
+
+void Recorder::Resume() {
+  if (!paused_) return;
+  RecordRead();
+  handled_ = ::GetClipboardSequenceNumber();
+  haveHandled_ = true;
+  paused_ = false;
+  if (capture_) capture_->Resume(handled_);
+}
+
 bool Recorder::IsListed(std::wstring_view text) const {
   return list_ && list_->Contains(text);
 }
@@ -110,7 +132,7 @@ bool Recorder::Next(CapturedChange& change) {
   for (;;) {
     if (pending_.empty()) {
       // Read here what no thread of ours reads: without one, or once it has stopped.
-      if (!ReadsHere() || !form_ || !IsNew(::GetClipboardSequenceNumber())) return false;
+      if (paused_ || !ReadsHere() || !form_ || !IsNew(::GetClipboardSequenceNumber())) return false;
       CapturedChange c = ReadChange(form_, form_);
       if (!c.readable) {
         ScheduleRetry();
@@ -121,6 +143,8 @@ bool Recorder::Next(CapturedChange& change) {
     change = std::move(pending_.front());
     pending_.pop_front();
     if (!IsNew(change.sequence)) continue;
+    // Copied after the pause came, and read by a read begun before it: let go unrecorded.
+    if (paused_ && IsLaterSequence(change.sequence, pausedAt_)) continue;
     handled_ = change.sequence;
     haveHandled_ = true;
     if (!change.own) return true;

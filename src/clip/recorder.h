@@ -31,6 +31,11 @@ class Recorder {
   void RecordAll();
   // Every change read so far, with no message pass at all.
   void RecordRead();
+  // Paused, nothing is read or recorded; what was read before is recorded first. Resuming
+  // records only what is copied after it: the content it finds counts as handled.
+  void Pause();
+  void Resume();
+  bool Paused() const { return paused_; }
   DWORD Handled() const { return handled_; }
   DWORD Read() const { return capture_ && capture_->Running() ? capture_->LastRead() : handled_; }
   bool IsListed(std::wstring_view text) const;
@@ -60,6 +65,8 @@ class Recorder {
   bool recording_ = false;      // the loop runs: it takes every change announced meanwhile
   bool changeWaiting_ = false;  // newer content was announced: the loop's passes end at once
   DWORD retrying_ = 0;          // content read here that another program held
+  bool paused_ = false;
+  DWORD pausedAt_ = 0;  // the content when the pause came: anything later is never recorded
   ReadRetry retry_;
 };
 

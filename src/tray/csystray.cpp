@@ -165,6 +165,9 @@ void cSysTray::SetTrayTip(std::wstring_view text) {
     Send(notify_, kNimModify, f);
   }
   mTip = std::wstring(text);
+  // The hidden window carries the tip as its text: what the icon says can be read from another
+  // program, where the shell's own tooltip cannot be reached.
+  (void)::SetWindowTextW(mWnd, mTip.c_str());
   Signal(L"TrayTip");
 }
 

@@ -185,8 +185,9 @@ TEST_F(RecorderTest, OwnWritesAreNotRecordedAndBusyTimesLoseNothing) {
 }
 
 // Copies read but not yet recorded when something else happens keep their place: a later copy
-// never has its file list replaced for an earlier one's, and "Clear Entries" also clears what was
-// read before the click.
+// never has its file list replaced for an earlier one's, "Clear Entries" also clears what was read
+// before the click, and a pause records it first. What is copied during the pause is never
+// recorded, also not when it is still on the clipboard as the pause ends.
 TEST_F(RecorderTest, WhatWasReadBeforeALaterChangeIsRecordedAsItWas) {
   ASSERT_TRUE(CopyFromAnotherThread({Files(L"C:\\a")}));
   ASSERT_TRUE(WaitUntilRead());
@@ -210,6 +211,15 @@ TEST_F(RecorderTest, WhatWasReadBeforeALaterChangeIsRecordedAsItWas) {
   EXPECT_EQ(AddedInLog({clear, lines.end()}), Texts{L"marker"})
       << "every copy read before it logged before it";
   EXPECT_GT(AddedInLog({lines.begin(), clear}).size(), 2u);
+
+  ASSERT_TRUE(CopyFromAnotherThread({Text(L"read")}));
+  ASSERT_TRUE(WaitUntilRead());
+  form_->SetRecordingPaused(true);
+  EXPECT_EQ(Rows(), (Texts{L"marker", L"read"}));
+  ASSERT_TRUE(testsupport::Copy({Text(L"private")}));
+  form_->SetRecordingPaused(false);
+  Copy(L"after");
+  EXPECT_EQ(Rows(), (Texts{L"marker", L"read", L"after"}));
 }
 
 TEST_F(RecorderTest, ChainChangesRepairTheLinkAndArePassedOn) {

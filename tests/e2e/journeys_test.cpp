@@ -212,8 +212,10 @@ TEST_F(Journey, ASecondStartShowsTheRunningCopyAndEnds) {
   EXPECT_TRUE(PumpUntil([&] { return ::IsWindowVisible(first.hwnd()) != FALSE; }));
 }
 
-// The tray icon's menu: its first item shows the window, its last ends the program as closing does.
-TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
+// The tray icon's menu: its first item shows the window; its second pauses the recording, and the
+// tip says so, until chosen again: what was copied meanwhile is never recorded, also not when the
+// pause ends with it on the clipboard. Its last item ends the program as closing does.
+TEST_F(Journey, TheTrayMenuShowsTheWindowPausesAndExits) {
   Pellucidor p(folder_.path());
   ASSERT_TRUE(p.Start());
   ASSERT_TRUE(testsupport::Copy({Text(L"kept")}));
@@ -233,9 +235,22 @@ TEST_F(Journey, TheTrayMenuShowsTheWindowAndExits) {
     return done();
   };
   EXPECT_TRUE(choose("Down Return", [&] { return !hidden(); }));
+  const auto tip = [&p](const wchar_t* expected) {
+    return [&p, expected] {
+      wchar_t text[64] = {};
+      ::GetWindowTextW(FindProcessWindow(p.pid(), L"PellucidorTrayControl"), text, 64);
+      return std::wstring(text) == expected;
+    };
+  };
+  ASSERT_TRUE(choose("Down Down Return", tip(L"Pellucidor (paused)")));
+  ASSERT_TRUE(testsupport::Copy({Text(L"private")}));
+  ASSERT_TRUE(choose("Down Down Return", tip(L"Pellucidor")));
+  ASSERT_TRUE(testsupport::Copy({Text(L"after")}));
+  ASSERT_TRUE(PumpUntil([&] { return p.Count() == 2; }));
   EXPECT_TRUE(choose("Up Return", [&] { return !p.Running(); }));
   EXPECT_EQ(p.Close(), 0u);
-  EXPECT_EQ(StoredRows(), Texts{L"kept"});
+  EXPECT_EQ(StoredRows(), (Texts{L"kept", L"after"}));
+  EXPECT_EQ(AddedInLog(LogLines()), (Texts{L"kept", L"after"}));
 }
 
 // Ctrl+F opens the Find dialog; the text typed with real keys, in scripts beyond the ANSI code page,
