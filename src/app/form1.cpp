@@ -225,7 +225,7 @@ void Form1::Form_Load() {
   ListView1.SetColumnWidth(1, TwipsToPixels(kColumn1WidthTwips, dpi_));
   ListView1.SetColumnWidth(2, TwipsToPixels(kColumn2WidthTwips, dpi_));
   RestoreEntries();
-  cSysTray1->SetTrayTip(history_.Partial() ? kPartialTip : kCaption);
+  cSysTray1->SetTrayTip(history_.Partial() ? kPartialTip : kCaption);  // a start always records
   cSysTray1->SetInTray(true);
   SetValue(Check4, history::IsSwitchOn(history::GetSetting(settings_, L"Windows Startup", L"Off")) ? 1 : 0);
   SetValue(Check8, history::IsSwitchOn(history::GetSetting(settings_, L"Minimized", L"Off")) ? 1 : 0);
@@ -339,7 +339,12 @@ void Form1::SetRecordingPaused(bool paused) {
     mClip::PauseRecording();
   else
     mClip::ResumeRecording();
-  cSysTray1->SetTrayTip(paused ? kPausedTip : kCaption);
+  cSysTray1->SetTrayTip(TrayTip());
+}
+
+// What the tray's tip says: the program's name, and why it records less than it would.
+const wchar_t* Form1::TrayTip() const {
+  return mClip::RecordingPaused() ? kPausedTip : history_.Partial() ? kPartialTip : kCaption;
 }
 
 void Form1::ListView1_DblClick() {

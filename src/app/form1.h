@@ -93,6 +93,7 @@ class Form1 {
   // "Pause Recording" in the tray menu: nothing copied meanwhile is read or recorded, and the tray
   // tip says so.
   void SetRecordingPaused(bool paused);
+  const wchar_t* TrayTip() const;
 
   // The history list to and from the settings store, with the journal of changes in between.
   void RestoreEntries();
