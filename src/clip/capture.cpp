@@ -37,7 +37,9 @@ struct Listener {
 
 // True once the clipboard holds content not read yet. Copies that come back to back replace each
 // other faster than an announcement wakes this thread: for a moment after each read it watches
-// the content itself, so that it asks for the clipboard the moment the copier lets go.
+// the content itself, so that it asks for the clipboard the moment the copier lets go. It never
+// yields the processor meanwhile: on a busy machine a yield gives it to another program for a
+// whole time slice, longer than the watch, and a copy that comes then goes unseen.
 bool NewContent(const Listener& l) {
   static const LONGLONG perSecond = [] {
     LARGE_INTEGER f{};
@@ -50,14 +52,15 @@ bool NewContent(const Listener& l) {
     if (::GetClipboardSequenceNumber() != l.lastRead) return true;
     (void)::QueryPerformanceCounter(&now);
     if ((now.QuadPart - start.QuadPart) * 1000 >= kFollowMs * perSecond) return false;
-    (void)::SwitchToThread();
   }
 }
 
 void CaptureNew(HWND window, Listener& l) {
   // Content that changed while one change was read is the next change: read it too, at once.
-  // Which changes are recorded is the recorder's to say; here each content is only read once.
-  while (NewContent(l)) {
+  // Which changes are recorded is the recorder's to say; here each content is only read once. The
+  // announcements of contents read already, which pile up in a burst, are passed over at once.
+  if (::GetClipboardSequenceNumber() == l.lastRead) return;
+  do {
     CapturedChange c = ReadChange(window, l.shared->notify);
     if (!c.readable) {
       // Read again a little later, unless newer content comes first.
@@ -72,7 +75,7 @@ void CaptureNew(HWND window, Listener& l) {
       l.shared->changes.push_back(std::move(c));
     }
     (void)::PostMessageW(l.shared->notify, l.shared->message, 0, 0);
-  }
+  } while (NewContent(l));
 }
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
