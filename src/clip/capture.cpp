@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "clip/clipboard.h"
+#include "win/module.h"
 #include "win/report.h"
 #include "win/unique.h"
 
@@ -205,7 +206,9 @@ void CaptureThread::Stop() {
   // Posted after the updates already announced: those are read first.
   if (running_) (void)::PostMessageW(shared_->window, kStop, 0, 0);
   running_ = false;
-  (void)::WaitForSingleObject(thread_.get(), 5000);
+  // A read may wait on this thread meanwhile: the clipboard's owner that renders a format on
+  // request, or (under Wine) that is asked about the content before each opening, may be its window.
+  (void)win::WaitAnsweringSentMessages(thread_.get(), 5000);
   thread_.reset();
 }
 
