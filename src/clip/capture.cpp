@@ -206,8 +206,9 @@ void CaptureThread::Stop() {
   // Posted after the updates already announced: those are read first.
   if (running_) (void)::PostMessageW(shared_->window, kStop, 0, 0);
   running_ = false;
-  // A read may wait on this thread meanwhile: the clipboard's owner that renders a format on
-  // request, or (under Wine) that is asked about the content before each opening, may be its window.
+  // A read may wait on this thread meanwhile: an owner that renders its content only when asked may
+  // ask this thread's window something first, and under Wine each opening asks the owner, which may
+  // be that window, about the content.
   (void)win::WaitAnsweringSentMessages(thread_.get(), 5000);
   thread_.reset();
 }
