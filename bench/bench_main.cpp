@@ -1,5 +1,6 @@
 // The benchmark: the shipped code on the real platform (settings store, list view window, clipboard,
-// log file) at growing history sizes, against the plain design where that finishes in time.
+// log file) at growing history sizes, against the plain design where that finishes in time; bursts
+// of copies through Pellucidor.exe itself, started as a user starts it and watched from outside.
 // Prints one table of medians. `--quick` runs the smallest size once, for the smoke test; `--find`
 // the find figures alone.
 #include <windows.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "history/files_codec.h"
+#include "history/disk_io.h"
 #include "app/find_in_list.h"
 #include "app/form1.h"
 #include "history/journal_codec.h"
@@ -28,6 +30,7 @@
 #include "clip/save_log.h"
 #include "plain_design.h"
 #include "win/module.h"
+#include "win/text.h"
 #include "win/unique.h"
 
 namespace {
@@ -363,9 +366,23 @@ int CopyText(size_t chars) {
 }
 
 // Helper processes for the bursts: the copier, the bare reader and the busy loops.
-constexpr wchar_t kBurstEnd[] = L"end of burst";
 constexpr wchar_t kReaderReady[] = L"PellucidorBenchReaderReady";
 constexpr wchar_t kReaderStop[] = L"PellucidorBenchReaderStop";
+
+// The copier owns its copies with a window of its own and answers what it is asked between them,
+// as a program that copies at each key press does (under Wine every reader asks the content's
+// owner before it opens the clipboard, and waits for the answer).
+HWND g_copyOwner = nullptr;
+
+void AnswerFor(double ms) {
+  const double until = NowMs() + ms;
+  MSG msg;
+  do {
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+  } while (NowMs() < until &&
+           ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(until - NowMs()) + 1,
+                                       QS_ALLINPUT) != WAIT_FAILED);
+}
 
 bool PutText(const std::wstring& text) {
   HGLOBAL mem = ::GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t));
@@ -373,7 +390,7 @@ bool PutText(const std::wstring& text) {
   std::memcpy(::GlobalLock(mem), text.c_str(), (text.size() + 1) * sizeof(wchar_t));
   ::GlobalUnlock(mem);
   bool open = false;
-  for (int i = 0; i < 500 && !(open = ::OpenClipboard(nullptr)); ++i) ::Sleep(2);
+  for (int i = 0; i < 500 && !(open = ::OpenClipboard(g_copyOwner)); ++i) AnswerFor(2);
   if (!open) {
     ::GlobalFree(mem);
     return false;
@@ -384,13 +401,19 @@ bool PutText(const std::wstring& text) {
   return true;
 }
 
-int CopyBurst(unsigned count, unsigned spacingMs) {
-  for (unsigned i = 1; i <= count; ++i) {
+// Each burst ends with a text of its own, a while after its last copy.
+std::wstring BurstEnd(unsigned first) {
+  return L"end of burst " + std::to_wstring(first);
+}
+
+int CopyBurst(unsigned count, unsigned spacingMs, unsigned first) {
+  g_copyOwner = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  for (unsigned i = first; i < first + count; ++i) {
     PutText(L"burst " + std::to_wstring(i));
-    if (spacingMs) ::Sleep(spacingMs);
+    AnswerFor(spacingMs);
   }
-  ::Sleep(100);
-  return PutText(kBurstEnd) ? 0 : 1;
+  AnswerFor(100);
+  return PutText(BurstEnd(first)) ? 0 : 1;
 }
 
 // A window that reads each change's text when told of it, and nothing else: what any program can
@@ -479,31 +502,90 @@ struct BareReaderProcess {
   }
 };
 
-// One burst of 300 copies from another process, counted by the window and, in the same run, by a
-// bare reader.
-struct BurstCount {
-  size_t recorded = 0;
-  unsigned long bare = 0;
-  double silence = 0, bareSilence = 0;
-  bool known = false;  // the bare reader ended and told its count
+// The real program, started from a folder of its own as a user starts it (its log goes there), and
+// watched from outside: the rows its window lists, the lines it logs.
+class StartedProgram {
+ public:
+  explicit StartedProgram(const std::wstring& folder) : folder_(folder) {
+    const std::wstring exe = folder + L"\\Pellucidor.exe";
+    ::CopyFileW((win::ProgramFolder() + L"\\..\\Pellucidor.exe").c_str(), exe.c_str(), FALSE);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    std::wstring cmd = L"\"" + exe + L"\"";
+    if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+      return;
+    ::CloseHandle(pi.hThread);
+    process_.reset(pi.hProcess);
+    // Ready once it has joined the viewer chain, the last step of its start.
+    PumpUntil(
+        [&] {
+          for (HWND h = nullptr; (h = ::FindWindowExW(nullptr, h, app::kFormClass, nullptr));) {
+            DWORD pid = 0;
+            ::GetWindowThreadProcessId(h, &pid);
+            if (pid == pi.dwProcessId && ::GetClipboardViewer() == h) window = h;
+          }
+          return window != nullptr;
+        },
+        30000);
+  }
+  ~StartedProgram() {
+    if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    PumpUntil([&] { return ::WaitForSingleObject(process_.get(), 0) != WAIT_TIMEOUT; }, 30000);
+    if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.get(), 1);
+  }
+  size_t Rows() const { return ::SendMessageW(::GetDlgItem(window, 101), LVM_GETITEMCOUNT, 0, 0); }
+  // The texts its log says were added, in order.
+  std::vector<std::wstring> Logged() const {
+    std::vector<std::wstring> added;
+    win::UniqueFile f(::CreateFileW((folder_ + L"\\backups.log").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!f || !::GetFileSizeEx(f.get(), &size)) return added;
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    (void)::ReadFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
+    const std::wstring text = win::BytesToWide(bytes.substr(0, got), CP_UTF8);
+    for (size_t at = 0, phrase; (phrase = text.find(clip::kAddedPhrase, at)) != std::wstring::npos;) {
+      const size_t lineStart = text.rfind(L'\n', phrase);
+      added.push_back(text.substr(lineStart == std::wstring::npos ? 0 : lineStart + 1,
+                                  phrase - (lineStart == std::wstring::npos ? 0 : lineStart + 1)));
+      at = phrase + 1;
+    }
+    return added;
+  }
+  HWND window = nullptr;
+
+ private:
+  std::wstring folder_;
+  win::UniqueHandle process_;
 };
 
-BurstCount RunBurst(app::Form1& form, unsigned spacing) {
+// One burst of 300 copies from another process, counted by the program and, in the same run, by a
+// bare reader.
+struct BurstCount {
+  size_t rows = 0, logged = 0;
+  unsigned long bare = 0;
+  double silence = 0, bareSilence = 0;
+  bool known = false;  // the bare reader told its count, and the program logged the burst's end
+};
+
+BurstCount RunBurst(const StartedProgram& program, unsigned spacing, unsigned first) {
   BurstCount count;
-  form.ListView1.Clear();
-  Pump();
+  const size_t rowsBefore = program.Rows(), loggedBefore = program.Logged().size();
   BareReaderProcess reader;
-  // Started before the watch: starting a process holds up the calling thread, which is the
-  // window's, for as long as the new process takes to start; its first copy comes later still.
   const HWND bareWindow = reader.window;
-  win::UniqueHandle copier = StartSelf(L"--burst 300 " + std::to_wstring(spacing));
+  win::UniqueHandle copier =
+      StartSelf(L"--burst 300 " + std::to_wstring(spacing) + L" " + std::to_wstring(first));
+  bool ended = false;
   {
-    Watch watch(form.hwnd(), false);
+    Watch watch(program.window, false);
     Watch bareWatch(bareWindow, false);
     PumpUntil([&] { return ::WaitForSingleObject(copier.get(), 0) == WAIT_OBJECT_0; }, 120000);
     PumpUntil(
         [&] {
-          return form.ListView1.Count() > 0 && form.ListView1.ItemText(form.ListView1.Count()) == kBurstEnd;
+          const std::vector<std::wstring> logged = program.Logged();
+          return ended = !logged.empty() && logged.back() == BurstEnd(first);
         },
         30000);
     count.silence = watch.longestSilenceMs;
@@ -517,57 +599,67 @@ BurstCount RunBurst(app::Form1& form, unsigned spacing) {
     ::TerminateProcess(reader.process.get(), 0);
     return count;
   }
-  std::set<std::wstring> recorded;
-  for (size_t i = 1; i <= form.ListView1.Count(); ++i) {
-    const std::wstring_view t = form.ListView1.ItemText(i);
-    if (t.rfind(L"burst ", 0) == 0) recorded.insert(std::wstring(t));
-  }
-  count.recorded = recorded.size();
+  count.rows = program.Rows() - rowsBefore - 1;  // less the end's own row
+  count.logged = program.Logged().size() - loggedBefore - 1;
   count.bare = bare;
-  count.known = true;
+  count.known = ended;
   return count;
 }
 
-// Bursts 25 to 0 ms apart; with busy, two other processes keep both cores busy meanwhile. With no
-// pause at all the two readers race each other and the copier, and one burst says little: those
-// are five bursts, added up.
+// Bursts 25 to 0 ms apart to the program as a user starts it; with busy, two other processes keep
+// both cores busy meanwhile. With no pause at all the two readers race each other and the copier,
+// and one burst says little: those are five bursts, added up.
 void MeasureBursts(bool busy) {
+  // The started program keeps its list where it always does: only in a Wine prefix that has none.
+  const std::wstring ownKey = history::Settings().keyPath(), ownData = history::DefaultDataFolder();
+  HKEY own = nullptr;
+  std::error_code error;
+  if (!::RegOpenKeyExW(HKEY_CURRENT_USER, ownKey.c_str(), 0, KEY_READ, &own) ||
+      !std::filesystem::is_empty(std::filesystem::path(ownData), error)) {
+    ::RegCloseKey(own);
+    std::printf(
+        "\nbursts: not measured, this Wine prefix holds the program's own settings (make bench "
+        "measures in a prefix of its own)\n");
+    return;
+  }
   std::vector<win::UniqueHandle> spinners;
   if (busy) {
     for (int i = 0; i < 2; ++i) spinners.push_back(StartSelf(L"--spin"));
   }
-  auto form = OpenForm();
-  form->ListView1.Clear();  // what earlier measures left in the journal
-  std::printf("\nbursts of 300 copies from another process, %s:\n",
-              busy ? "both cores busy elsewhere" : "quiet machine");
-  for (unsigned spacing : {25u, 10u, 5u, 1u, 0u}) {
-    const int bursts = spacing ? 1 : 5;
-    BurstCount total;
-    total.known = true;
-    for (int b = 0; b < bursts && total.known; ++b) {
-      const BurstCount one = RunBurst(*form, spacing);
-      total.known = one.known;
-      total.recorded += one.recorded;
-      total.bare += one.bare;
-      total.silence = std::max(total.silence, one.silence);
-      total.bareSilence = std::max(total.bareSilence, one.bareSilence);
+  {
+    const StartedProgram program(g_log.primaryFolder);
+    std::printf("\nbursts of 300 copies from another process to the started Pellucidor.exe, %s:\n",
+                busy ? "both cores busy elsewhere" : "quiet machine");
+    unsigned first = 1;
+    for (unsigned spacing : {25u, 10u, 5u, 1u, 0u}) {
+      const int bursts = spacing ? 1 : 5;
+      BurstCount total;
+      total.known = program.window != nullptr;
+      for (int b = 0; b < bursts && total.known; ++b, first += 300) {
+        const BurstCount one = RunBurst(program, spacing, first);
+        total.known = one.known;
+        total.rows += one.rows;
+        total.logged += one.logged;
+        total.bare += one.bare;
+        total.silence = std::max(total.silence, one.silence);
+        total.bareSilence = std::max(total.bareSilence, one.bareSilence);
+      }
+      if (!total.known) {
+        std::printf("%3u ms apart: the burst's end was not seen; its counts are unknown\n", spacing);
+        continue;
+      }
+      std::printf(
+          "%3u ms apart%s: Pellucidor %4zu rows (%4zu logged), bare reader %4lu (%5.1f %%); longest silence: "
+          "the window's %3.0f ms, the bare reader's %3.0f ms\n",
+          spacing, bursts > 1 ? " (5 bursts)" : "", total.rows, total.logged, total.bare,
+          total.bare ? 100.0 * static_cast<double>(total.rows) / total.bare : 0.0, total.silence,
+          total.bareSilence);
+      std::fflush(stdout);
     }
-    if (!total.known) {
-      std::printf("%3u ms apart: the bare reader did not end; its count is unknown\n", spacing);
-      continue;
-    }
-    std::printf(
-        "%3u ms apart%s: Pellucidor %4zu, bare reader %4lu (%5.1f %%); longest silence: the window's %3.0f "
-        "ms, "
-        "the bare reader's %3.0f ms\n",
-        spacing, bursts > 1 ? " (5 bursts)" : "", total.recorded, total.bare,
-        total.bare ? 100.0 * static_cast<double>(total.recorded) / total.bare : 0.0, total.silence,
-        total.bareSilence);
-    std::fflush(stdout);
   }
-  form->ListView1.Clear();
-  form.reset();
   for (auto& s : spinners) ::TerminateProcess(s.get(), 0);
+  (void)::RegDeleteTreeW(HKEY_CURRENT_USER, ownKey.c_str());
+  std::filesystem::remove_all(std::filesystem::path(ownData), error);
 }
 
 // The list stored whole again and again (after every change) while another process copies, 1 ms
@@ -602,7 +694,7 @@ void MeasureFoldsDuringBurst(const std::vector<std::wstring>& texts) {
     PumpUntil(
         [&] {
           return ::WaitForSingleObject(copier.get(), 0) == WAIT_OBJECT_0 &&
-                 form->ListView1.ItemText(form->ListView1.Count()) == kBurstEnd;
+                 form->ListView1.ItemText(form->ListView1.Count()) == BurstEnd(1);
         },
         300000);
     silence = watch.longestSilenceMs;
@@ -772,7 +864,8 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   if (argc > 2 && mode == L"--copy") return CopyText(std::wcstoul(argv[2], nullptr, 10));
   if (argc > 3 && mode == L"--burst")
-    return CopyBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10));
+    return CopyBurst(std::wcstoul(argv[2], nullptr, 10), std::wcstoul(argv[3], nullptr, 10),
+                     argc > 4 ? std::wcstoul(argv[4], nullptr, 10) : 1);
   if (mode == L"--reader") return BareReader();
   if (mode == L"--spin") {
     static volatile LONG spins = 0;

@@ -260,9 +260,7 @@ void Form1::Form_QueryUnload() {
   }
   cSysTray1->SetInTray(false);
   mClip::CaptureEnabled = false;
-  // Leaving waits for the first viewer's answer: one that hangs would hold the close for as long.
-  if (!mClip::FrontViewerHangs(hwnd_)) (void)::ChangeClipboardChain(hwnd_, mClip::NextViewerWnd);
-  mClip::NextViewerWnd = nullptr;
+  mClip::LeaveViewerChain(hwnd_);
   mClip::UnhookWindow(hwnd_);
   win::DoEvents();
 }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "clip/clipboard.h"
+#include "win/module.h"
 #include "win/report.h"
 #include "win/unique.h"
 
@@ -40,7 +41,9 @@ struct Listener {
 
 // True once the clipboard holds content not read yet. Copies that come back to back replace each
 // other faster than an announcement wakes this thread: for a moment after each read it watches
-// the content itself, so that it asks for the clipboard the moment the copier lets go.
+// the content itself, so that it asks for the clipboard the moment the copier lets go. It never
+// yields the processor meanwhile: on a busy machine a yield gives it to another program for a
+// whole time slice, longer than the watch, and a copy that comes then goes unseen.
 bool NewContent(const Listener& l) {
   static const LONGLONG perSecond = [] {
     LARGE_INTEGER f{};
@@ -53,7 +56,6 @@ bool NewContent(const Listener& l) {
     if (::GetClipboardSequenceNumber() != l.lastRead) return true;
     (void)::QueryPerformanceCounter(&now);
     if ((now.QuadPart - start.QuadPart) * 1000 >= kFollowMs * perSecond) return false;
-    (void)::SwitchToThread();
   }
 }
 
@@ -67,8 +69,10 @@ bool MayRead(Listener& l) {
 
 void CaptureNew(HWND window, Listener& l) {
   // Content that changed while one change was read is the next change: read it too, at once.
-  // Which changes are recorded is the recorder's to say; here each content is only read once.
-  while (MayRead(l) && NewContent(l)) {
+  // Which changes are recorded is the recorder's to say; here each content is only read once. The
+  // announcements of contents read already, which pile up in a burst, are passed over at once.
+  if (!MayRead(l) || ::GetClipboardSequenceNumber() == l.lastRead) return;
+  do {
     CapturedChange c = ReadChange(window, l.shared->notify);
     if (!c.readable) {
       // Read again a little later, unless newer content comes first.
@@ -83,7 +87,7 @@ void CaptureNew(HWND window, Listener& l) {
     }
     l.shared->lastRead = l.lastRead;  // once it can be taken
     (void)::PostMessageW(l.shared->notify, l.shared->message, 0, 0);
-  }
+  } while (MayRead(l) && NewContent(l));
 }
 
 LRESULT CALLBACK ListenerProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -213,7 +217,10 @@ void CaptureThread::Stop() {
   // Posted after the updates already announced: those are read first.
   if (running_) (void)::PostMessageW(shared_->window, kStop, 0, 0);
   running_ = false;
-  (void)::WaitForSingleObject(thread_.get(), 5000);
+  // A read may wait on this thread meanwhile: an owner that renders its content only when asked may
+  // ask this thread's window something first, and under Wine each opening asks the owner, which may
+  // be that window, about the content.
+  (void)win::WaitAnsweringSentMessages(thread_.get(), 5000);
   thread_.reset();
 }
 

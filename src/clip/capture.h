@@ -66,9 +66,10 @@ class CaptureThread {
   CaptureThread& operator=(const CaptureThread&) = delete;
 
   bool Running() const { return running_; }
-  // Ends the reading once the updates announced until now are read. A read that waits on a hung
-  // clipboard owner is waited for a few seconds only: the thread then goes on alone, holding its
-  // own share of the state, and takes nothing more.
+  // Ends the reading once the updates announced until now are read, answering the messages sent to
+  // the calling thread meanwhile. A read that waits on a hung clipboard owner is waited for a few
+  // seconds only: the thread then goes on alone, holding its own share of the state, and takes
+  // nothing more.
   void Stop();
   // The sequence number of the newest content read.
   DWORD LastRead() const;

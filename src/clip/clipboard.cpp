@@ -10,7 +10,7 @@
 namespace clip {
 namespace {
 
-constexpr int kQuickAttempts = 50;
+constexpr LONGLONG kAtOnceForMs = 2;
 constexpr ULONGLONG kOpenForMs = 100;
 
 // Locks a clipboard block for reading and unlocks it again.
@@ -35,16 +35,18 @@ class BlockView {
 
 ClipboardSession::ClipboardSession(HWND owner) {
   const ULONGLONG start = ::GetTickCount64();
-  for (int attempt = 0;; ++attempt) {
+  LARGE_INTEGER perSecond{}, first{}, now{};
+  (void)::QueryPerformanceFrequency(&perSecond);
+  (void)::QueryPerformanceCounter(&first);
+  for (;;) {
     open_ = ::OpenClipboard(owner) != FALSE;
     if (open_ || ::GetTickCount64() - start >= kOpenForMs) break;
     // Another reader lets go within a fraction of a millisecond, and the next copy of a burst may
-    // take the clipboard first when asked for it only a millisecond later.
-    if (attempt < kQuickAttempts) {
-      (void)::SwitchToThread();
-    } else {
-      ::Sleep(1);
-    }
+    // take the clipboard first when asked for it only a millisecond later: at first it is asked for
+    // again at once. Never after yielding the processor, which on a busy machine goes to another
+    // program for a whole time slice.
+    (void)::QueryPerformanceCounter(&now);
+    if ((now.QuadPart - first.QuadPart) * 1000 >= kAtOnceForMs * perSecond.QuadPart) ::Sleep(1);
   }
 }
 

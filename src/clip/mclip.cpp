@@ -1,9 +1,12 @@
 #include "clip/mclip.h"
 
+#include <memory>
+
 #include "clip/clipboard.h"
 #include "clip/recorder.h"
 #include "win/module.h"
 #include "win/report.h"
+#include "win/unique.h"
 
 namespace mClip {
 
@@ -17,6 +20,16 @@ namespace {
 clip::Recorder g_recorder;
 constexpr UINT kChainTimeoutMs = 500;
 constexpr UINT kFrontViewerTimeoutMs = 100;
+
+struct ChainLink {
+  HWND self, next;
+};
+
+DWORD WINAPI LeaveChain(void* param) {
+  const std::unique_ptr<ChainLink> link(static_cast<ChainLink*>(param));
+  (void)::ChangeClipboardChain(link->self, link->next);
+  return 0;
+}
 
 }  // namespace
 
@@ -49,6 +62,21 @@ bool FrontViewerHangs(HWND self) {
   return ::IsHungAppWindow(front) ||
          !::SendMessageTimeoutW(front, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, kFrontViewerTimeoutMs,
                                 &ignored);
+}
+
+void LeaveViewerChain(HWND self) {
+  // On a thread of its own, which a hung first viewer holds instead of the window; the message it
+  // sends stays waiting for that viewer, also once the program has ended.
+  auto link = std::make_unique<ChainLink>(ChainLink{self, NextViewerWnd});
+  win::UniqueHandle thread(::CreateThread(nullptr, 0, LeaveChain, link.get(), 0, nullptr));
+  if (thread) {
+    (void)link.release();  // the thread's now
+    // The first viewer passes the change down the chain, which may pass through this window.
+    (void)win::WaitAnsweringSentMessages(thread.get(), kChainTimeoutMs);
+  } else if (!FrontViewerHangs(self)) {
+    (void)::ChangeClipboardChain(self, link->next);
+  }
+  NextViewerWnd = nullptr;
 }
 
 void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam) {

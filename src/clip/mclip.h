@@ -56,6 +56,10 @@ bool FileListToText(DWORD sequence);
 
 // True when the first viewer of the chain is another window that does not answer.
 bool FrontViewerHangs(HWND self);
+// Takes the window out of the chain, before NextViewerWnd, which is cleared. Leaving waits for
+// the first viewer's answer: a first viewer that hangs is waited for half a second at most, and
+// repairs the chain once it answers.
+void LeaveViewerChain(HWND self);
 // Passes a chain message on to NextViewerWnd, never to the window itself; a next viewer that has
 // stopped answering is waited for half a second at most.
 void SendToNextViewer(HWND self, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -1,5 +1,7 @@
 #include "clip/recorder.h"
 
+#include <utility>
+
 #include "clip/mclip.h"
 #include "win/module.h"
 #include "win/report.h"
@@ -31,12 +33,20 @@ void Recorder::Start(HWND form, history::History* list, LogLocations log) {
 
 void Recorder::Stop() noexcept {
   if (stopped_) return;
+  // Announcements that come while the thread ends (its end is waited for answering sent messages)
+  // are left to the reads below.
+  const bool wasRecording = std::exchange(recording_, true);
   try {
     if (capture_) capture_->Stop();
-    RecordRead();  // with the thread stopped, what it never got to is read here
+    // With the thread stopped, what it never got to is read here. The content on the clipboard now
+    // is kept too: while another program holds it open, it is read again for a while.
+    RecordRead();
+    for (ReadRetry wait; form_ && IsNew(::GetClipboardSequenceNumber()) && wait.Due(); RecordRead())
+      (void)win::WaitAnsweringSentMessages(nullptr, 10);
   } catch (...) {
     win::ReportCaught(L"recording at close");
   }
+  recording_ = wasRecording;
   stopped_ = true;
   if (form_) {
     (void)::RemoveClipboardFormatListener(form_);

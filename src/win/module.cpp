@@ -50,6 +50,18 @@ void AnswerSentMessages() {
   (void)::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
 }
 
+bool WaitAnsweringSentMessages(void* handle, unsigned long timeoutMs) {
+  const DWORD count = handle ? 1 : 0;
+  for (const ULONGLONG until = ::GetTickCount64() + timeoutMs;;) {
+    const ULONGLONG now = ::GetTickCount64();
+    const DWORD left = now < until ? static_cast<DWORD>(until - now) : 0;
+    const DWORD woken = ::MsgWaitForMultipleObjects(count, &handle, FALSE, left, QS_SENDMESSAGE);
+    if (woken != WAIT_OBJECT_0 + count) return handle && woken == WAIT_OBJECT_0;
+    AnswerSentMessages();
+    if (left == 0) return false;
+  }
+}
+
 void DoEvents(const bool* stopWhen) {
   const auto stopped = [stopWhen] { return stopWhen && *stopWhen; };
   MSG msg;

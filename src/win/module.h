@@ -29,5 +29,8 @@ bool FilterMessage(tagMSG& msg);
 // Answers the messages other threads have sent and are waiting on, and nothing else: between the
 // steps of a long piece of work, so that the window never seems hung.
 void AnswerSentMessages();
+// Waits up to timeoutMs for the handle (none: only for the time) while answering sent messages;
+// true once the handle is signalled.
+bool WaitAnsweringSentMessages(void* handle, unsigned long timeoutMs);
 
 }  // namespace win

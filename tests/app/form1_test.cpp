@@ -1,11 +1,9 @@
 // The main window in the test program: start-up from stored settings, the start-up box, the list,
-// session end, and what a kill leaves behind.
+// and what a kill leaves behind.
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <tuple>
 
 #include "history/files_codec.h"
@@ -67,43 +65,6 @@ TEST_F(Form1Test, SwitchesAreReadWithoutSideEffectsAndTheStartupBoxStoresThem) {
   EXPECT_FALSE(::IsWindowVisible(f.Check8));
   EXPECT_EQ(std::tuple(Stored(L"Windows Startup"), Stored(L"Minimized"), RunValue()),
             std::tuple(L"Off", L"Off", L"<absent>"));
-}
-
-// Closed, or logged off by another thread, right after a burst of copies with no pause between
-// them, while the window is still recording them: no crash, and every copy the log says was added
-// comes back at the next start, the burst's last one too.
-TEST_F(Form1Test, ClosedOrLoggedOffDuringABurstItKeepsEveryCopyItLogged) {
-  unsigned first = 1;
-  for (const bool logOff : {false, true}) {
-    SCOPED_TRACE(logOff ? "log-off" : "close");
-    const HWND window = Open().hwnd();
-    // Read as they come, recorded only once this thread takes messages again: the window lags.
-    std::thread([first] { (void)RunBurst(400, 0, first); }).join();
-    ASSERT_TRUE(WaitUntilRead());
-    std::atomic<bool> ended{false};
-    std::thread ender([&] {
-      if (logOff) {
-        EXPECT_TRUE(::SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
-        ::SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
-      } else {
-        ::PostMessageW(window, WM_CLOSE, 0, 0);
-      }
-      ended = true;
-    });
-    EXPECT_TRUE(PumpUntil([&] { return ended && (logOff || !::IsWindow(window)); }, 60000));
-    ender.join();
-    EXPECT_FALSE(form_->cSysTray1->IsAdded()) << "the tray icon goes";
-    Close();
-    Open();
-    const Texts rows = Rows();
-    const auto listed = [&](const std::wstring& t) {
-      return std::find(rows.begin(), rows.end(), t) != rows.end();
-    };
-    EXPECT_TRUE(listed(L"burst " + std::to_wstring(first + 399))) << "the last copy";
-    for (const std::wstring& logged : AddedInLog(LogLines())) EXPECT_TRUE(listed(logged)) << logged;
-    Close();
-    first += 400;
-  }
 }
 
 TEST_F(Form1Test, ListIgnoresPositionsOutsideItsRowsAndFindsTypedLetters) {

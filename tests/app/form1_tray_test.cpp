@@ -1,4 +1,5 @@
-// The main window with its tray icon: the pictures at the screen's DPI, and the tray's clicks.
+// The main window with its tray icon: the pictures at the screen's DPI, the tray's clicks, and the
+// icon gone with the session.
 
 #include <tuple>
 
@@ -78,6 +79,8 @@ TEST_F(Form1TrayTest, ADoubleClickWithEitherButtonShowsTheWindowAndARightClickOp
     EXPECT_EQ(::IsWindowVisible(f.hwnd()) != FALSE, c.shown) << c.clicks;
   }
   ::KillTimer(nullptr, watch);
+  ::SendMessageW(f.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_FALSE(f.cSysTray1->IsAdded()) << "the icon goes with the session";
 }
 
 }  // namespace

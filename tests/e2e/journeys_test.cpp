@@ -1,7 +1,9 @@
 // User journeys with the real Pellucidor.exe, driven from outside as a user would: started from its
 // own folder, its window closed or the process killed.
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <random>
 #include <set>
 #include <thread>
@@ -175,6 +177,73 @@ TEST_F(Journey, KilledAnywhereItKeepsEveryEntryItLogged) {
   for (const std::wstring& text : AddedInLog(testsupport::LogLines(folder_.File(L"backups.log"))))
     EXPECT_EQ(listed.count(text), 1u) << text << " logged, not listed once";
   EXPECT_FALSE(listed.empty());
+}
+
+// A copy whose program puts its text on the clipboard only when a reader asks for it, half a
+// second later, and asks the reader's window something meanwhile (as a program may: its title, a
+// message passed down a chain), waiting four seconds at most for the answer.
+struct LateCopy {
+  std::wstring text;
+  HWND asks = nullptr;
+  std::atomic<bool> asked{false}, answered{false}, done{false};
+  void Run() {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = Proc;
+    wc.lpszClassName = L"PellucidorTestsLateCopy";
+    (void)::RegisterClassW(&wc);
+    const win::UniqueHwnd owner(
+        ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr));
+    ::SetWindowLongPtrW(owner.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    if (const clip::ClipboardSession open(owner.get()); open.IsOpen() && ::EmptyClipboard())
+      (void)::SetClipboardData(CF_UNICODETEXT, nullptr);
+    (void)PumpUntil([&] { return done.load(); }, 60000);
+  }
+  static LRESULT CALLBACK Proc(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    auto* self = reinterpret_cast<LateCopy*>(::GetWindowLongPtrW(h, GWLP_USERDATA));
+    if (msg != WM_RENDERFORMAT) return ::DefWindowProcW(h, msg, w, l);
+    self->asked = true;
+    ::Sleep(500);
+    DWORD_PTR answer = 0;
+    self->answered = ::SendMessageTimeoutW(self->asks, WM_NULL, 0, 0, SMTO_NORMAL, 4000, &answer) != 0;
+    const size_t bytes = (self->text.size() + 1) * sizeof(wchar_t);
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, bytes);
+    std::memcpy(::GlobalLock(block), self->text.c_str(), bytes);
+    ::GlobalUnlock(block);
+    (void)::SetClipboardData(CF_UNICODETEXT, block);
+    return 0;
+  }
+};
+
+// Closed, or its session ended by another process (which then ends it), right after a burst of
+// copies 1 ms apart, while the window still records them and reads a last copy whose program is
+// slow to give it: the next start lists that copy, and every copy the log says was added.
+TEST_F(Journey, ClosedOrLoggedOffRightAfterABurstItKeepsTheCopyOnTheClipboard) {
+  unsigned first = 1;
+  for (const bool logOff : {false, true}) {
+    SCOPED_TRACE(logOff ? "log-off" : "close");
+    Pellucidor p(folder_.path());
+    ASSERT_TRUE(p.Start());
+    ASSERT_TRUE(RunBurst(300, 1, first));
+    LateCopy last{L"late " + std::to_wstring(first += 300), p.hwnd()};
+    std::thread owner([&] { last.Run(); });
+    EXPECT_TRUE(PumpUntil([&] { return last.asked.load(); }));
+    if (logOff) {
+      EXPECT_TRUE(::SendMessageW(p.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF));
+      ::SendMessageW(p.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+      p.Kill();
+    } else {
+      EXPECT_EQ(p.Close(), 0u);
+    }
+    last.done = true;
+    owner.join();
+    EXPECT_TRUE(last.answered) << "the window answers while it waits for its reader";
+    ASSERT_TRUE(p.Start());
+    EXPECT_EQ(p.Close(), 0u);
+    const Texts rows = StoredRows();
+    for (const std::wstring& text : AddedInLog(testsupport::LogLines(folder_.File(L"backups.log"))))
+      EXPECT_NE(std::find(rows.begin(), rows.end(), text), rows.end()) << text << " logged, not listed";
+    EXPECT_EQ(rows.back(), last.text);
+  }
 }
 
 // A notepad.exe beside the program is never started (this one is Pellucidor itself, which would

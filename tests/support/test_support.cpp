@@ -90,6 +90,7 @@ bool RunBurst(unsigned count, unsigned spacingMs, unsigned first, bool everyOthe
     std::vector<Item> items{Text((secret ? L"secret " : L"burst ") + std::to_wstring(i))};
     if (secret) items.push_back({L"Clipboard Viewer Ignore", std::string(1, '\0')});
     if (!Copy(items)) return false;
+    win::DoEvents();  // what readers ask the copy's owner, answered between copies as a program does
     if (spacingMs) ::Sleep(spacingMs);
   }
   return true;

@@ -102,7 +102,8 @@ inline bool WriteBytes(const std::wstring& path, std::string_view bytes) {
 // A registry value's text under HKEY_CURRENT_USER, "<absent>" where there is none; bytes: its size.
 inline std::wstring RegText(const std::wstring& key, const std::wstring& name, DWORD* bytes = nullptr) {
   wchar_t data[512] = {};
-  DWORD size = sizeof(data);  // as stored: RegGetValueW would add a missing NUL
+  // As stored (RegGetValueW would add a missing NUL); the last one is kept for a value without one.
+  DWORD size = sizeof(data) - sizeof(wchar_t);
   HKEY raw = nullptr;
   LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &raw);
   const win::UniqueHkey k(raw);
