@@ -7,7 +7,7 @@ namespace {
 
 constexpr size_t kIdMark = 17;     // an older version's, at the start
 constexpr size_t kTrailMark = 18;  // ours, at the end
-constexpr int kTrailPieces = 48;   // three numbers of 16 hexadecimal digits
+constexpr int kTrailPieces = 64;   // four numbers of 16 hexadecimal digits
 
 void AppendNumber(std::wstring& out, uint64_t v) {
   for (int shift = 60; shift >= 0; shift -= 4) {
@@ -50,12 +50,13 @@ std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries) {
   return out;
 }
 
-ListIdentity AppendIdentity(std::wstring& files, uint64_t generation, uint64_t records) {
-  const ListIdentity id{generation, records, HashStoredList(files)};
+ListIdentity AppendIdentity(std::wstring& files, ListIdentity id) {
+  id.hash = HashStoredList(files);
   files.append(kTrailMark, L' ');
   files += L';';
   AppendNumber(files, id.generation);
   AppendNumber(files, id.records);
+  AppendNumber(files, id.origin);
   AppendNumber(files, id.hash);
   return id;
 }
@@ -63,7 +64,7 @@ ListIdentity AppendIdentity(std::wstring& files, uint64_t generation, uint64_t r
 std::optional<ListIdentity> TrailingIdentity(std::wstring_view stored) {
   // The pieces from the end: each ends in ";" and holds only spaces.
   size_t end = stored.size();
-  uint64_t numbers[3] = {};
+  uint64_t numbers[4] = {};
   for (int piece = kTrailPieces - 1; piece >= -1; --piece) {
     if (end < 2 || stored[end - 1] != L';') return std::nullopt;  // every piece has a space
     const size_t start = stored.find_last_not_of(L' ', end - 2);
@@ -72,7 +73,7 @@ std::optional<ListIdentity> TrailingIdentity(std::wstring_view stored) {
     const size_t spaces = end - 1 - begin;
     if (piece < 0) {
       if (spaces != kTrailMark) return std::nullopt;
-      const ListIdentity id{numbers[0], numbers[1], numbers[2]};
+      const ListIdentity id{numbers[0], numbers[1], numbers[2], numbers[3]};
       if (HashStoredList(stored.substr(0, begin)) != id.hash) return std::nullopt;
       return id;
     }

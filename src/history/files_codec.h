@@ -10,7 +10,7 @@
 //
 // A list stored now ends with its identity, in pieces made of spaces alone (which every reader
 // skips): a mark of 18 spaces, then pieces of 1 to 16 spaces, one per hexadecimal digit, for the
-// generation and the number of journal records the list stands after, and a hash of everything
+// generation and the number of journal records the list stands after, the history's origin, and a hash of everything
 // before the identity, so that a value changed by anything else is told from ours. An older
 // version started the list with an identity of its own: a mark of 17 spaces and 16 pieces.
 #pragma once
@@ -31,10 +31,11 @@ std::wstring EncodeFiles(const std::vector<std::wstring_view>& entries);
 struct ListIdentity {
   uint64_t generation = 0;
   uint64_t records = 0;
-  uint64_t hash = 0;  // of the value before the identity
+  uint64_t origin = 0;  // the history's own, as its journals have it
+  uint64_t hash = 0;    // of the value before the identity
 };
-// Appends the identity of what files holds now; returns it.
-ListIdentity AppendIdentity(std::wstring& files, uint64_t generation, uint64_t records);
+// Appends the identity of what files holds now (its hash computed here); returns it.
+ListIdentity AppendIdentity(std::wstring& files, ListIdentity id);
 // The identity a value ends with, only when the hash holds for what precedes it.
 std::optional<ListIdentity> TrailingIdentity(std::wstring_view stored);
 // The identity an older version's list starts with, or nothing.

@@ -70,8 +70,9 @@ SeenSnapshot SeeSnapshot(Folder& folder, const std::wstring& name, uint64_t gene
   if (!f) return s;
   SnapshotReader r(*f);
   const std::optional<SnapshotHeader> h = r.Header();
+  if (r.Failed()) s.read = Io::kFailed;  // may pass: read again next time, never taken for damage
   s.valid = h && h->generation == generation;
-  if (s.valid) s.merged = h->merged;
+  if (s.valid) s.merged = h->merged, s.origin = h->origin, s.imported = h->imported;
   return s;
 }
 
@@ -131,11 +132,14 @@ void HistoryStore::Wake() {
 }
 
 void HistoryStore::Observe(Seen& seen) {
+  seenHighest_ = 0;
   const std::optional<std::vector<std::wstring>> names = folder_.List();
   seen.listed = names.has_value();
   for (const std::wstring& name : names.value_or(std::vector<std::wstring>())) {
     uint64_t generation = 0;
-    switch (KindOf(name, &generation)) {
+    const FileKind kind = KindOf(name, &generation);
+    seenHighest_ = std::max(seenHighest_, generation);
+    switch (kind) {
       case FileKind::kJournal:
         seen.journals.push_back(SeeJournal(folder_, name, generation));
         if (seen.journals.back().read == Io::kAbsent) seen.journals.pop_back();  // gone meanwhile
@@ -166,7 +170,8 @@ bool HistoryStore::LoadBase(Seen& seen, const Plan& plan, RowStore& rows) {
       ForEachStoredEntry(listValue_, [&rows](std::wstring_view entry) { rows.Add(entry); });
       return true;
     case Plan::Base::kLegacy:
-      if (RecoverLegacy(folder_, seen.legacy, listValue_, rows)) return true;
+      // A partial run shows what it could read of them.
+      if (RecoverLegacy(folder_, seen.legacy, listValue_, rows) || plan.partial) return true;
       seen.legacyUnread = true;
       return false;
     case Plan::Base::kSnapshot:
@@ -182,7 +187,10 @@ bool HistoryStore::LoadBase(Seen& seen, const Plan& plan, RowStore& rows) {
     win::TextBlock text;
     while (h && r.Next(text)) rows.Add(std::move(text));
     if (h && r.Whole()) return true;
-    s.damaged = true;
+    if (r.Failed())
+      s.read = Io::kFailed;
+    else
+      s.damaged = true;
     return false;
   }
   return false;
@@ -225,8 +233,7 @@ void HistoryStore::Load(RowStore& rows) noexcept {
     Observe(seen);
     for (int round = 0;; ++round) {
       plan = MakePlan(seen);
-      if (round == kMostPlans) plan.partial = true;  // nothing this start reads holds still
-      if (plan.readList && !plan.partial) {
+      if (plan.readList) {
         std::optional<std::wstring> value = list_.Read(seen.list.readWhy);
         seen.list.read = true;
         if (value) {
@@ -240,18 +247,22 @@ void HistoryStore::Load(RowStore& rows) noexcept {
       }
       rows.Clear();
       if (LoadBase(seen, plan, rows) && Replay(seen, plan, rows, merged)) break;
+      if (round == kMostPlans) {
+        plan.partial = true;  // nothing this start reads holds still: it shows what it has
+        break;
+      }
     }
-    listValue_ = {};
+    std::wstring().swap(listValue_);  // its memory too
     Begin(seen, plan, rows, merged);
   } catch (...) {
     win::ReportCaught(L"reading the history");  // what was read is shown; nothing is changed
-    listValue_ = {};
+    std::wstring().swap(listValue_);
     partial_ = true;
     storeAtClose_ = false;
     if (journal_) return;
     JournalHeader h;
     h.flags = JournalHeader::kAddsOnly;
-    h.generation = std::max(plan.journal.generation, highest_ + 1);
+    h.generation = std::max(plan.journal.generation, seenHighest_ + 1);
     h.seed = NewSeed();
     try {
       journal_ = std::make_unique<JournalWriter>(folder_, h);
@@ -270,32 +281,42 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
   highest_ = plan.journal.generation - 1;
   JournalHeader header = plan.journal;
   header.seed = NewSeed();
+  if (!header.origin) header.origin = static_cast<uint64_t>(NewSeed()) << 32 | NewSeed();  // a first start
+  origin_ = header.origin;
+  imported_ = plan.imported;
   if (!partial_) {
     // What this run builds on reaches the disk before anything follows it (a kill leaves it in
     // the system's cache, which a power cut would lose).
     for (const Plan::Replay& r : plan.replay) (void)folder_.FlushFile(seen.journals[r.journal].name);
   }
+  if (partial_) header = JournalHeader{JournalHeader::kAddsOnly, header.generation, 0, 0, 0, header.seed, origin_};
+  journal_ = std::make_unique<JournalWriter>(folder_, header);
+  const bool made = journal_->Open();
   if (!partial_ && plan.base == Plan::Base::kLegacy) {
-    // The older version's files stay, and are read again next time, until a snapshot holds them.
-    const Written written = WriteSnapshotFile(folder_, {header.generation, rows.Count(), {}}, rows.Pin());
+    // The older version's files stay, and are read again next time, until the snapshot its journal
+    // begins at holds them; without it, the journal's entries are added as a partial run's are.
+    const SnapshotHeader snapshot{journal_->header().generation, rows.Count(), origin_, imported_, {}};
+    const Written written = WriteSnapshotFile(folder_, snapshot, rows.Pin());
     rows.Unpin();
     partial_ = written == Written::kNot;
     legacyOnDisk = written == Written::kOnDisk;
-    if (!partial_) snapshots_.push_back(header.generation);
+    if (!partial_) snapshots_.push_back(snapshot.generation);
   }
-  if (partial_) {
-    header = JournalHeader{JournalHeader::kAddsOnly, header.generation, 0, 0, 0, header.seed};
-    storeAtClose_ = false;
-  }
-  journal_ = std::make_unique<JournalWriter>(folder_, header);
-  const bool made = journal_->Open();
+  if (partial_) storeAtClose_ = false;
   (void)folder_.Flush();
   highest_ = journal_->header().generation;
   if (partial_) return;
-  // Entries added from other journals are journaled like any change, and those journals named as
-  // done with: no later start adds them again, whether or not their files could go.
-  for (size_t i = merged; i < rows.Count(); ++i)
-    journal_->Append(JournalOp::Add, static_cast<uint32_t>(i + 1), rows.Text(i));
+  // Entries added from other journals are journaled like any change (but where the snapshot just
+  // written holds them), and those journals named as done with: no later start adds them again,
+  // whether or not their files could go.
+  for (size_t i = merged; i < rows.Count() && plan.base != Plan::Base::kLegacy; ++i) {
+    try {
+      journal_->Append(JournalOp::Add, static_cast<uint32_t>(i + 1), rows.Text(i));
+    } catch (...) {
+      while (rows.Count() > i) rows.Remove(rows.Count() - 1);  // added again next time
+      throw;
+    }
+  }
   for (size_t i : plan.addsOnly) {
     journal_->Append(JournalOp::Merged, 0, MergedText(seen.journals[i].generation));
     merged_.insert(seen.journals[i].generation);
@@ -359,6 +380,7 @@ void HistoryStore::StartFold(RowStore& rows) {
   header.follows = journal_->header().generation;
   header.followsRecords = journal_->Records();
   header.seed = NewSeed();
+  header.origin = origin_;
   auto next = std::make_unique<JournalWriter>(folder_, header);
   if (!next->Open()) {
     (void)folder_.Delete(JournalName(next->header().generation));
@@ -371,50 +393,52 @@ void HistoryStore::StartFold(RowStore& rows) {
   journal_ = std::move(next);
   chainBytes_ = 0;
   // Written as it stood when the new journal began, while the list goes on changing.
-  SnapshotHeader snapshot{highest_, rows.Count(), std::vector<uint64_t>(merged_.begin(), merged_.end())};
-  std::vector<std::wstring_view> texts = rows.Pin();
-  foldGeneration_ = highest_;
+  foldHeader_ = {highest_, rows.Count(), origin_, imported_, std::vector<uint64_t>(merged_.begin(), merged_.end())};
+  foldTexts_ = rows.Pin();
   foldBytes_ = 0;
-  for (std::wstring_view t : texts) foldBytes_ += t.size() * sizeof(wchar_t);
+  for (std::wstring_view t : foldTexts_) foldBytes_ += t.size() * sizeof(wchar_t);
   folding_ = true;
-  foldDone_ = false;
-  auto work = [this, snapshot = std::move(snapshot), texts = std::move(texts)] {
-    try {
-      const Written written = WriteSnapshotFile(folder_, snapshot, texts);
-      foldWritten_ = written != Written::kNot;
-      foldOnDisk_ = written == Written::kOnDisk;
-    } catch (...) {
-      win::ReportCaught(L"writing the list whole");
-      foldWritten_ = false;
-    }
-    foldDone_ = true;
-  };
+  foldDone_ = foldWritten_ = foldOnDisk_ = false;
   if (options_.foldOnThread) {
     try {
-      fold_ = std::thread([this, work = std::move(work)] {
-        work();
+      fold_ = std::thread([this] {
+        WriteFold();
         Wake();
       });
       return;
-    } catch (const std::system_error&) {
-      win::ReportCaught(L"starting to write the list whole");  // no thread: done here
+    } catch (const std::exception&) {
+      win::ReportCaught(L"starting to write the list whole");  // no thread: written here
     }
   }
-  work();
+  WriteFold();
   FinishFold(rows);
+}
+
+void HistoryStore::WriteFold() noexcept {
+  try {
+    const Written written = WriteSnapshotFile(folder_, foldHeader_, foldTexts_);
+    foldWritten_ = written != Written::kNot;
+    foldOnDisk_ = written == Written::kOnDisk;
+  } catch (...) {
+    win::ReportCaught(L"writing the list whole");
+    foldWritten_ = foldOnDisk_ = false;
+  }
+  foldDone_ = true;
 }
 
 void HistoryStore::FinishFold(RowStore& rows) {
   if (!folding_) return;
   if (fold_.joinable()) fold_.join();
   rows.Unpin();
+  std::vector<std::wstring_view>().swap(foldTexts_);
   folding_ = false;
   if (!foldWritten_) return Postpone();
   fromList_ = false;
-  snapshots_.push_back(foldGeneration_);
+  snapshots_.push_back(foldHeader_.generation);
+  foldAt_ = options_.foldAfterBytes ? options_.foldAfterBytes : CompactionThreshold(foldBytes_);
   // Unless the folder is on the disk, the snapshot before stays too, with every journal from it
   // on: a power cut may yet undo the newer one's rename.
-  const uint64_t keepFrom = foldOnDisk_              ? foldGeneration_
+  const uint64_t keepFrom = foldOnDisk_              ? foldHeader_.generation
                             : snapshots_.size() >= 2 ? snapshots_[snapshots_.size() - 2]
                                                      : 0;
   if (keepFrom == 0) return;
@@ -437,7 +461,7 @@ bool HistoryStore::Store(RowStore& rows) {
   (void)journal_->Open();  // its generation is settled before the list names it
   std::wstring files = EncodeFiles(rows.Pin());
   rows.Unpin();
-  const ListIdentity id = AppendIdentity(files, journal_->header().generation, journal_->Records());
+  const ListIdentity id = AppendIdentity(files, {journal_->header().generation, journal_->Records(), origin_});
   if (!list_.Store(files)) {
     (void)journal_->Flush();
     return false;

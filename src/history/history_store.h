@@ -16,6 +16,7 @@
 
 #include "history/journal_writer.h"
 #include "history/recovery.h"
+#include "history/snapshot_codec.h"
 #include "history/row_store.h"
 #include "history/storage_io.h"
 
@@ -64,6 +65,7 @@ class HistoryStore {
   void Postpone();
   void StartFold(RowStore& rows);
   void FinishFold(RowStore& rows);
+  void WriteFold() noexcept;
 
   Folder& folder_;
   ListValue& list_;
@@ -73,7 +75,10 @@ class HistoryStore {
   bool partial_ = false;
   bool fromList_ = false;
   bool storeAtClose_ = false;
-  uint64_t highest_ = 0;     // the highest generation ever named
+  uint64_t highest_ = 0;      // the highest generation ever named
+  uint64_t seenHighest_ = 0;  // in the folder at start
+  uint64_t origin_ = 0;       // the history's own, as its files have it
+  uint64_t imported_ = 0;     // the list not ours it began from
   uint64_t chainBytes_ = 0;  // journaled since the base, before the run's own journal
   uint64_t foldAt_ = 0;
   bool foldNow_ = false;
@@ -86,8 +91,9 @@ class HistoryStore {
   std::thread fold_;
   bool folding_ = false;
   std::atomic<bool> foldDone_{false};
-  bool foldWritten_ = false, foldOnDisk_ = false;
-  uint64_t foldGeneration_ = 0;
+  std::atomic<bool> foldWritten_{false}, foldOnDisk_{false};
+  SnapshotHeader foldHeader_;
+  std::vector<std::wstring_view> foldTexts_;  // the rows' texts, pinned while it writes them
   uint64_t foldBytes_ = 0;
 };
 

@@ -37,6 +37,7 @@ std::string EncodeJournalHeader(const JournalHeader& h) {
   PutValue(out, h.followsRecords);
   PutValue(out, h.baseFiles);
   PutValue(out, h.seed);
+  PutValue(out, h.origin);
   PutValue(out, Crc32(out));
   return out;
 }
@@ -52,6 +53,7 @@ std::optional<JournalHeader> DecodeJournalHeader(std::string_view bytes) {
   h.followsRecords = Take<uint64_t>(p);
   h.baseFiles = Take<uint64_t>(p);
   h.seed = Take<uint32_t>(p);
+  h.origin = Take<uint64_t>(p);
   if (Take<uint32_t>(p) != Crc32(bytes.substr(0, kJournalHeaderBytes - 4))) return std::nullopt;
   return h;
 }

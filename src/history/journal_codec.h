@@ -36,9 +36,12 @@ struct JournalHeader {
   uint64_t followsRecords = 0;
   uint64_t baseFiles = 0;
   uint32_t seed = 0;
+  // The history's own: drawn at its first start and kept by every file of it since, so that a
+  // list another machine stored (the settings store may roam, this folder does not) is told apart.
+  uint64_t origin = 0;
   bool AddsOnly() const { return (flags & kAddsOnly) != 0; }
 };
-inline constexpr size_t kJournalHeaderBytes = 48;
+inline constexpr size_t kJournalHeaderBytes = 56;
 
 std::string EncodeJournalHeader(const JournalHeader& h);
 std::optional<JournalHeader> DecodeJournalHeader(std::string_view bytes);

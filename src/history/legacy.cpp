@@ -118,17 +118,18 @@ bool RecoverLegacy(Folder& folder, const std::vector<std::wstring>& names, std::
     whole = whole && bytes.has_value();
     return bytes ? ParseLegacyJournal(*bytes) : j;
   };
-  // A new file renamed over the journal is the newer of the two, while both are there.
+  // A new file renamed over the journal holds what it does and more, unless the older version was
+  // killed while it copied it: the one with more after the stored list, the new one of equals.
   const LegacyJournal journals[] = {read(L"history.journal.next"), read(L"history.journal")};
   const LegacyJournal prev = read(L"history.journal.prev");
-  bool applied = false;
+  const LegacyJournal* best = nullptr;
+  size_t bestFirst = 0;
   for (const LegacyJournal& j : journals) {
-    if (const std::optional<size_t> first = After(j, id)) {
-      Apply(j, *first, j.entries.size(), rows);
-      applied = true;
-      break;
-    }
+    const std::optional<size_t> first = After(j, id);
+    if (first && (!best || j.entries.size() - *first > best->entries.size() - bestFirst)) best = &j, bestFirst = *first;
   }
+  if (best) Apply(*best, bestFirst, best->entries.size(), rows);
+  bool applied = best != nullptr;
   // The newest store never reached the disk: the kept file leads from the list stored to it.
   for (const LegacyJournal& j : journals) {
     if (applied || !j.valid) continue;

@@ -45,9 +45,22 @@ struct Walk {
 class Planner {
  public:
   explicit Planner(const Seen& seen) : seen_(seen) {
-    for (const SeenJournal& j : seen.journals) highest_ = std::max(highest_, j.generation);
-    for (const SeenSnapshot& s : seen.snapshots) highest_ = std::max(highest_, s.generation);
-    if (seen.list.ours) highest_ = std::max(highest_, seen.list.ours->generation);
+    for (const SeenJournal& j : seen.journals) {
+      highest_ = std::max(highest_, j.generation);
+      if (!j.header) continue;
+      if (j.header->origin) origins_.insert(j.header->origin);
+      Imported(j.generation, j.header->baseFiles);
+    }
+    for (const SeenSnapshot& s : seen.snapshots) {
+      highest_ = std::max(highest_, s.generation);
+      if (!s.valid) continue;
+      if (s.origin) origins_.insert(s.origin);
+      Imported(s.generation, s.imported);
+    }
+    for (uint64_t g : seen.temporary) highest_ = std::max(highest_, g);
+    // Ours only when this history stored it: another machine's history may share the settings.
+    if (seen.list.ours && origins_.count(seen.list.ours->origin)) ours_ = seen.list.ours;
+    if (ours_) highest_ = std::max(highest_, ours_->generation);
   }
 
   Plan Make();
@@ -65,8 +78,17 @@ class Planner {
   std::optional<Walk> Best(Plan& p, bool withList) const;
   bool MayBeNeeded(uint64_t generation, const Walk& w) const;
 
+  void Imported(uint64_t generation, uint64_t hash) {
+    if (!hash) return;
+    imported_.insert(hash);
+    if (generation >= newestImport_.first) newestImport_ = {generation, hash};
+  }
+
   const Seen& seen_;
   uint64_t highest_ = 0;
+  std::pair<uint64_t, uint64_t> newestImport_{0, 0};  // generation, hash
+  std::set<uint64_t> origins_, imported_;
+  std::optional<ListIdentity> ours_;
 };
 
 void Planner::Step(Walk& w, const SeenJournal& j, uint64_t from) const {
@@ -143,8 +165,8 @@ std::optional<Walk> Planner::Best(Plan& p, bool withList) const {
     if (fromList && withList && seen_.list.read && seen_.list.hash == j.header->baseFiles)
       consider(WalkFrom(j.generation, 0), Plan::Base::kList, 0);
   }
-  if (withList && seen_.list.read && seen_.list.ours)
-    consider(WalkFrom(seen_.list.ours->generation, seen_.list.ours->records), Plan::Base::kList, 0);
+  if (withList && seen_.list.read && ours_)
+    consider(WalkFrom(ours_->generation, ours_->records), Plan::Base::kList, 0);
   return best;
 }
 
@@ -168,7 +190,9 @@ Plan Planner::Make() {
   if (listText && seen_.list.read && !listUsable) p.storeAtClose = false;  // not replaced unread
   std::optional<Walk> best = listUsable ? Best(p, true) : mine;
   bool imported = false;
-  if (listUsable && !seen_.list.ours && !(best && p.base == Plan::Base::kList)) {
+  // A list this history began from, stored back by the settings store that lost what came after.
+  const bool stale = listUsable && !ours_ && imported_.count(seen_.list.hash);
+  if (listUsable && !ours_ && !stale && !(best && p.base == Plan::Base::kList)) {
     // Not ours, or changed since: taken as the list when there is nothing else, or when the
     // history's last run closed (the change came after it); otherwise kept aside.
     if (!best && seen_.legacy.empty()) {
@@ -183,17 +207,15 @@ Plan Planner::Make() {
       p.base = Plan::Base::kList;
     }
   }
-  // A list that could not be read is what the list is, unless our own files say more.
-  const bool listUnread = info.kind == ListValueInfo::kUnreadable || (listText && seen_.list.read && !listUsable);
   if (!best && !seen_.legacy.empty()) {
     best = Walk();
     p.base = Plan::Base::kLegacy;
-    if (listUnread || seen_.legacyUnread) p.partial = true;
+    if (seen_.legacyUnread) p.partial = true;
   }
-  if (!best) {
-    best = Walk();  // a first start
-    if (listUnread) p.partial = true;
-  }
+  if (!best) best = Walk();  // a first start
+  // A list that could not be read (and was not known to be the one our files end by storing) may
+  // hold more than they do: a close on a full disk, a first start, an edit.
+  if (info.kind == ListValueInfo::kUnreadable || (listText && seen_.list.read && !listUsable)) p.partial = true;
   if (!seen_.listed || best->blocked) p.partial = true;
   p.replay = best->steps;
 
@@ -204,8 +226,12 @@ Plan Planner::Make() {
   for (const SeenJournal& j : seen_.journals)
     if (j.read != Io::kOk && j.generation > baseGeneration) p.partial = true;
 
-  // What was added before, from the base's snapshot and the journals replayed.
-  std::set<uint64_t> merged;
+  // What was added before, from the base's snapshot and the journals replayed, or by the run that
+  // stored the list the start begins from: it added every such journal older than itself.
+  std::set<uint64_t> merged, storedWith;
+  if (p.base == Plan::Base::kList && ours_)
+    for (const SeenJournal& j : seen_.journals)
+      if (j.generation < ours_->generation && j.header && j.header->AddsOnly()) storedWith.insert(j.generation);
   for (const SeenSnapshot& s : seen_.snapshots)
     if (p.base == Plan::Base::kSnapshot && s.generation == p.snapshot)
       merged.insert(s.merged.begin(), s.merged.end());
@@ -218,16 +244,22 @@ Plan Planner::Make() {
   // one before them lost records to a power cut): their entries are added, each once.
   for (size_t i = 0; i < seen_.journals.size(); ++i) {
     const SeenJournal& j = seen_.journals[i];
-    if (j.read != Io::kOk || !j.header || replayed.count(i) || merged.count(j.generation)) continue;
+    if (j.read != Io::kOk || !j.header || replayed.count(i) || merged.count(j.generation) ||
+        storedWith.count(j.generation))
+      continue;
     const bool stray = !imported && j.generation > std::max(baseGeneration, best->generation);
     if (j.header->AddsOnly() || stray) p.addsOnly.push_back(i);
   }
   std::sort(p.addsOnly.begin(), p.addsOnly.end(), [this](size_t a, size_t b) {
     return seen_.journals[a].generation < seen_.journals[b].generation;
   });
+  merged.insert(storedWith.begin(), storedWith.end());  // their files go with the next fold
   p.merged.assign(merged.begin(), merged.end());
 
   p.journal.generation = highest_ + 1;
+  if (!origins_.empty()) p.journal.origin = *origins_.rbegin();
+  p.imported = imported || p.base == Plan::Base::kLegacy ? (seen_.list.read ? seen_.list.hash : 0)
+                                                         : newestImport_.second;
   if (p.partial) {
     p.journal.flags = JournalHeader::kAddsOnly;
     p.storeAtClose = false;
@@ -250,7 +282,8 @@ Plan Planner::Make() {
     const SeenJournal& j = seen_.journals[i];
     if (j.read != Io::kOk) continue;  // never what could not be read
     if (!j.header && j.blank) p.remove.push_back(j.name);
-    if (j.header && merged.count(j.generation) && !replayed.count(i)) p.remove.push_back(j.name);
+    if (j.header && merged.count(j.generation) && !replayed.count(i) && !storedWith.count(j.generation))
+      p.remove.push_back(j.name);
   }
   for (size_t i : p.addsOnly) p.removeOnceMerged.push_back(seen_.journals[i].name);
   if (p.base != Plan::Base::kSnapshot) return p;

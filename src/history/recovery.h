@@ -50,6 +50,7 @@ struct SeenSnapshot {
   Io read = Io::kOk;
   bool valid = false;    // its header is ours
   bool damaged = false;  // read whole at a start, it did not hold
+  uint64_t origin = 0, imported = 0;
   std::vector<uint64_t> merged;
 };
 
@@ -81,6 +82,7 @@ struct Plan {
   std::vector<Replay> replay;
   std::vector<size_t> addsOnly;  // in Seen::journals, oldest first: their entries are added if not listed
   std::vector<uint64_t> merged;  // journals added to the list before: never added again
+  uint64_t imported = 0;         // the list not ours the history began from, as its snapshots keep it
   bool readList = false;         // plan again once the stored list's value is read
   bool partial = false;          // part of the history could not be read: this run changes nothing
   bool keepListAside = false;    // the stored list is not text: kept under a name of its own first

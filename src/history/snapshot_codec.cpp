@@ -16,6 +16,8 @@ bool WriteSnapshot(OutFile& out, const SnapshotHeader& header, const std::vector
   std::string head(kMagic, sizeof(kMagic));
   PutValue(head, header.generation);
   PutValue(head, static_cast<uint64_t>(texts.size()));
+  PutValue(head, header.origin);
+  PutValue(head, header.imported);
   PutValue(head, static_cast<uint32_t>(header.merged.size()));
   for (uint64_t g : header.merged) PutValue(head, g);
   bool ok = w.Write(head);
@@ -36,6 +38,7 @@ std::optional<SnapshotHeader> SnapshotReader::Header() {
   uint32_t merged = 0;
   if (!bytes_.Read(magic, sizeof(magic)) || std::memcmp(magic, kMagic, sizeof(magic)) != 0 ||
       !bytes_.Read(&h.generation, sizeof(h.generation)) || !bytes_.Read(&h.rows, sizeof(h.rows)) ||
+      !bytes_.Read(&h.origin, sizeof(h.origin)) || !bytes_.Read(&h.imported, sizeof(h.imported)) ||
       !bytes_.Read(&merged, sizeof(merged)) || merged > kMostMerged)
     return std::nullopt;
   h.merged.resize(merged);
@@ -43,6 +46,8 @@ std::optional<SnapshotHeader> SnapshotReader::Header() {
   std::string head(kMagic, sizeof(kMagic));
   PutValue(head, h.generation);
   PutValue(head, h.rows);
+  PutValue(head, h.origin);
+  PutValue(head, h.imported);
   PutValue(head, merged);
   for (uint64_t g : h.merged) PutValue(head, g);
   crc_ = Crc32(head);

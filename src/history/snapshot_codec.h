@@ -17,6 +17,8 @@ namespace history {
 struct SnapshotHeader {
   uint64_t generation = 0;
   uint64_t rows = 0;
+  uint64_t origin = 0;    // as the journals'
+  uint64_t imported = 0;  // the hash of a list not ours this history began from: never taken again
   // Journals of runs that could not read the history, added to the list already, whose files may
   // still be there: never added again.
   std::vector<uint64_t> merged;
@@ -32,6 +34,7 @@ class SnapshotReader {
   bool Next(win::TextBlock& text);
   // After the last row: true when the file is whole, its CRC right and nothing follows.
   bool Whole();
+  bool Failed() const { return bytes_.Failed(); }
 
  private:
   ByteReader bytes_;

@@ -12,9 +12,10 @@ using NodePtr = std::shared_ptr<Machine::Node>;
 
 class In : public history::InFile {
  public:
-  explicit In(NodePtr node) : node_(std::move(node)) {}
+  explicit In(NodePtr node, bool fail = false) : node_(std::move(node)), fail_(fail) {}
   uint64_t Size() const override { return node_->data.size(); }
   bool ReadAt(uint64_t at, void* into, size_t n, size_t& got) override {
+    if (fail_) return got = 0, false;
     got = at < node_->data.size() ? std::min<size_t>(n, node_->data.size() - at) : 0;
     std::memcpy(into, node_->data.data() + at, got);
     return true;
@@ -22,6 +23,7 @@ class In : public history::InFile {
 
  private:
   NodePtr node_;
+  bool fail_;
 };
 
 class Out : public history::OutFile {
@@ -55,8 +57,9 @@ class Folder : public history::Folder {
   }
   std::unique_ptr<history::InFile> Open(const std::wstring& name, Io& why) override {
     const auto it = m_.names.find(name);
+    if (++m_.opens > 100000) m_.noOpen.clear();  // a start that never ends: let it end
     why = it == m_.names.end() ? Io::kAbsent : m_.noOpen.count(name) ? Io::kHeld : Io::kOk;
-    return why == Io::kOk ? std::make_unique<In>(it->second) : nullptr;
+    return why == Io::kOk ? std::make_unique<In>(it->second, m_.failReads.count(name) > 0) : nullptr;
   }
   std::unique_ptr<history::OutFile> Create(const std::wstring& name, Io& why) override {
     why = m_.names.count(name) || m_.pending.count(name) ? Io::kExists : m_.refuseNew ? Io::kFull : Io::kOk;
@@ -104,11 +107,13 @@ class List : public history::ListValue {
             (m_.list->data.size() + m_.list->text) * sizeof(wchar_t), Io::kOk, m_.list->stamp};
   }
   std::optional<std::wstring> Read(Io& why) override {
+    if (m_.failListReads > 0) return --m_.failListReads, why = Io::kNoMemory, std::nullopt;
     why = m_.listUnreadable ? Io::kDenied : Io::kOk;
     if (m_.listUnreadable || !m_.list || !m_.list->text) return std::nullopt;
     return m_.list->data;
   }
   bool Store(const std::wstring& value) override {
+    if (m_.listUnreadable) return false;  // denied to everyone
     double part = 1;
     if (!m_.Step(&part) && part < 0.5) return false;
     m_.list = Machine::Value{true, value, ++m_.stamps};

@@ -56,6 +56,9 @@ class Machine {
   bool refuseNew = false;           // a volume that makes no new file
   int throwAt = 0;                  // the write that finds no memory (counted down)
   bool listUnreadable = false;
+  int failListReads = 0;             // reads of a value asked for as text that fail (no memory)
+  int opens = 0;                     // files opened for reading
+  std::set<std::wstring> failReads;  // files whose reads fail (an I/O error, a range locked)
   uint64_t stamps = 0;
   std::optional<Value> list, writtenList;
   std::map<std::wstring, Value> kept;

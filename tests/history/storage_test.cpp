@@ -6,10 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <random>
 #include <set>
+#include <system_error>
+#include <thread>
 #include <tuple>
 
 #include "history/disk_io.h"
@@ -19,6 +22,8 @@
 #include "history/legacy.h"
 #include "history/recovery.h"
 #include "history/row_store.h"
+#include "history/snapshot_codec.h"
+#include "history/journal_writer.h"
 #include "history/sim_machine.h"
 #include "support/test_support.h"
 
@@ -57,7 +62,7 @@ TEST(FilesCodec, RandomListsComeBackIdenticalWithTheirIdentity) {
     }
     std::wstring stored = EncodeFiles({rows.begin(), rows.end()});
     ASSERT_EQ(TrailingIdentity(stored), std::nullopt);
-    const ListIdentity id = AppendIdentity(stored, gen(), gen());
+    const ListIdentity id = AppendIdentity(stored, {gen(), gen(), gen()});
     ASSERT_EQ(DecodeFiles(stored), rows) << "round " << round;
     const std::optional<ListIdentity> back = TrailingIdentity(stored);
     ASSERT_TRUE(back && std::tie(back->generation, back->records) == std::tie(id.generation, id.records));
@@ -171,10 +176,38 @@ struct Run {
   History history;
 };
 
+// An older version's journal: a header naming the list it follows, and records with a CRC each.
+std::string OlderJournal(std::wstring_view list,
+                         const std::vector<std::tuple<char, uint32_t, std::wstring>>& records) {
+  std::string out("PJ2", 4);
+  PutValue(out, HashStoredList(list));
+  for (const auto& [op, position, text] : records) {
+    std::string record;
+    PutValue(record, static_cast<uint16_t>(op));
+    PutValue(record, position);
+    PutValue(record, static_cast<uint32_t>(text.size()));
+    record += JournalRecordBody(text);
+    PutValue(record, Crc32(record));
+    out += record;
+  }
+  return out;
+}
+
+// A journal of a run that could not read the history, as it left it.
+std::string AddsOnlyJournal(uint64_t generation, const std::wstring& text) {
+  JournalHeader h;
+  h.flags = JournalHeader::kAddsOnly;
+  h.generation = generation;
+  h.origin = 1;
+  return EncodeJournalHeader(h) + JournalRecordBytes(0, JournalOp::Add, 1, text);
+}
+
 // A sequence is a string of steps, each as often as it comes: Add, Remove, X (clear), the window's
 // Pump (a fold), a Close, a Start after a close, a Kill, the settings store Written out, the
-// Session (and the store's last half minute) Lost, the disk Full, room again, a file Held, Unheld.
-constexpr char kSteps[] = "AAAAAAAAAAAAAAAAAAAARRRRRRXPPPPPPCCSSSKKKWWWLLFFrrHHU";
+// Session (and the store's last half minute) Lost, the disk Full, room again, a file Held from
+// renames and deletes or (h) from everyone, Unheld; the stored list denied (d), allowed again (a),
+// its reading failing once (f); a file whose reads fail for a while (e).
+constexpr char kSteps[] = "AAAAAAAAAAAAAAAAAAAARRRRRRXPPPPPPCCSSSKKKWWWLLFFrrHHUhdafe";
 
 std::wstring TextFor(uint32_t n) {
   const wchar_t* const texts[] = {L"a", L"b", L"a;b", L"", L" ", L"x y\r\n", L"\x1F.", L"c", L"\U00010400"};
@@ -222,24 +255,59 @@ struct Outcome {
   std::string fault;
 };
 
-Outcome Play(const std::string& steps, uint32_t seed, uint64_t killAt, bool power) {
+// One sequence from a first start (0), a plain list (1) or an older version's files (2), killed at
+// the step killAt; trace, when given, tells what each start showed and found.
+Outcome Play(const std::string& steps, uint32_t seed, uint64_t killAt, bool power, int start,
+             std::string* trace) {
   constexpr uint64_t kFoldAfter = 96;
   sim::Machine m(seed);
-  m.KillAfter(killAt, power);
   Model model;
+  if (start >= 1) {
+    m.list = m.writtenList = sim::Machine::Value{true, L"p1;p2;", ++m.stamps};
+    model.states = {{L"p1", L"p2"}};
+  }
+  if (start == 2) {
+    const std::string older = OlderJournal(L"p1;p2;", {{'A', 3, L"q"}});
+    m.names[L"history.journal"] = std::make_shared<sim::Machine::Node>(sim::Machine::Node{older, older});
+    m.durableNames = m.names;
+    model.states = {{L"p1", L"p2", L"q"}};
+  }
+  m.KillAfter(killAt, power);
   auto run = std::make_unique<Run>(m, kFoldAfter);
   Outcome out;
-  // A start after the kill, whenever it came, goes back no further than the kill's floor.
+  const auto settle = [&](bool stored) {
+    if (!m.Dead() && !run->history.Partial()) model.Settled(*run, m, stored);
+  };
+  const auto show = [&](const char* what, size_t floor) {
+    if (!trace) return;
+    *trace += std::string("\n   ") + what + (run->history.Partial() ? "(partial)" : "") + " floor " +
+              std::to_string(floor) + ": " + testing::PrintToString(run->Texts()).substr(0, 200) +
+              "\n    files:";
+    for (const auto& [name, node] : m.names)
+      *trace += " " + std::string(name.begin(), name.end()) + "(" + std::to_string(node->data.size()) + ")";
+    *trace +=
+        m.list ? " list " + testing::PrintToString(DecodeFiles(m.list->data)).substr(0, 200) : " no list";
+    *trace += "\n   ";
+  };
   const auto restart = [&](size_t floor) {
     run.reset();
     if (m.Dead()) floor = (out.killed = true, power ? model.afterPowerCut : model.afterKill);
     m.Restart();
     run = std::make_unique<Run>(m, kFoldAfter);
-    out.fault = model.Check(run->Texts(), floor);
-    if (!m.Dead()) model.Settled(*run, m, false);
+    show("start", floor);
+    if (!run->history.Partial()) {
+      out.fault = model.Check(run->Texts(), floor);
+      settle(false);
+    } else {
+      model.states.push_back(run->Texts()), model.now = model.states.size() - 1;
+    }
   };
+  show("first", 0);
+  if (!run->history.Partial()) out.fault = model.Check(run->Texts(), 0);
   std::mt19937 gen(seed);
   for (const char step : steps) {
+    if (!out.fault.empty()) return out;
+    if (trace) *trace += step;
     Rows rows = model.states[model.now];
     const auto n = static_cast<uint32_t>(gen());
     bool stored = false;
@@ -251,39 +319,40 @@ Outcome Play(const std::string& steps, uint32_t seed, uint64_t killAt, bool powe
     if (step == 'X') run->history.Clear(), rows.clear();
     if (step == 'P') run->Pump();
     if (step == 'C' || step == 'S') stored = run->history.Store();
-    if (step == 'S' && !m.Dead()) model.Settled(*run, m, stored);
+    if (step == 'S') settle(stored);
     if (step == 'S' || step == 'K') restart(model.afterKill);
     if (step == 'W') m.WriteOut();
     if (step == 'L') {
       m.LoseSession();
-      model.afterKill = std::min(model.afterKill, model.afterSessionLost);  // the list stored is gone
+      model.afterKill = std::min(model.afterKill, model.afterSessionLost);
       restart(model.afterSessionLost);
     }
     if (step == 'F') m.capacity = m.Used() + n % 200;
     if (step == 'r') m.capacity = UINT64_MAX;
-    if (step == 'H' && !m.names.empty())
-      m.noDelete.insert(std::next(m.names.begin(), n % m.names.size())->first);
-    if (step == 'U') m.noDelete.clear();
+    if ((step == 'H' || step == 'h' || step == 'e') && !m.names.empty()) {
+      const std::wstring name = std::next(m.names.begin(), n % m.names.size())->first;
+      (step == 'H' ? m.noDelete : step == 'h' ? m.noOpen : m.failReads).insert(name);
+    }
+    if (step == 'U') m.noDelete.clear(), m.noOpen.clear(), m.failReads.clear();
+    if (step == 'd') m.listUnreadable = true;
+    if (step == 'a') m.listUnreadable = false;
+    if (step == 'f') m.failListReads = 1;
     if (!out.fault.empty()) return out;
     if (std::strchr("ARX", step)) model.states.push_back(rows), model.now = model.states.size() - 1;
-    if (!m.Dead()) model.Settled(*run, m, stored);
+    settle(stored);
     if (m.Dead()) restart(0);
-    if (out.killed) {
-      // Started again without a change: the same rows.
-      const Rows first = run->Texts();
-      if (out.fault.empty()) restart(model.now);
-      if (out.fault.empty() && run->Texts() != first) out.fault = "a second start shows other rows";
-      return out;
-    }
+    if (out.killed) return out;
   }
-  // Run out without a kill: closed with room and nothing held, three starts bring back the rows,
-  // and leave few files behind.
   m.capacity = UINT64_MAX;
-  m.noDelete.clear();
+  m.noDelete.clear(), m.noOpen.clear(), m.failReads.clear();
+  m.listUnreadable = false;
+  m.failListReads = 0;
   for (int i = 0; i < 3 && out.fault.empty() && !out.killed; ++i) {
     const bool stored = run->history.Store();
-    if (!m.Dead()) model.Settled(*run, m, stored);
-    restart(model.now);
+    const bool partial = run->history.Partial();
+    settle(stored);
+    restart(partial ? model.afterKill : model.now);
+    if (out.fault.empty() && run->history.Partial()) out.fault = "partial with nothing held";
   }
   if (out.fault.empty() && !out.killed && m.names.size() > 9)
     out.fault = std::to_string(m.names.size()) + " files";
@@ -292,16 +361,21 @@ Outcome Play(const std::string& steps, uint32_t seed, uint64_t killAt, bool powe
 
 TEST(StorageModel, EveryKillPointLeavesTheRowsOfAJournaledState) {
   const char* more = std::getenv("PELLUCIDOR_MODEL_SEQUENCES");
-  const uint32_t sequences = more ? static_cast<uint32_t>(std::atoi(more)) : 400;
+  const uint32_t sequences = more ? static_cast<uint32_t>(std::atoi(more)) : 600;
   uint64_t points = 0;
   for (uint32_t seed = 1; seed <= sequences; ++seed) {
     std::mt19937 gen(seed);
     std::string steps(std::uniform_int_distribution<size_t>(8, 24)(gen), ' ');
     for (char& c : steps) c = kSteps[gen() % (sizeof(kSteps) - 1)];
     for (uint64_t at = 1;; ++at, ++points) {
-      const Outcome o = Play(steps, seed, at, (seed + at) % 2 == 0);
-      ASSERT_EQ(o.fault, "") << steps << " (sequence " << seed << "), killed at step " << at
-                             << ((seed + at) % 2 ? "" : " by a power cut");
+      const bool power = (seed + at) % 2 == 0;
+      const Outcome o = Play(steps, seed, at, power, static_cast<int>(seed % 3), nullptr);
+      if (!o.fault.empty()) {
+        std::string trace;
+        (void)Play(steps, seed, at, power, static_cast<int>(seed % 3), &trace);
+        FAIL() << steps << " (sequence " << seed << "), killed at step " << at
+               << (power ? " by a power cut" : "") << ": " << o.fault << trace;
+      }
       if (!o.killed) break;
     }
   }
@@ -375,46 +449,25 @@ struct Env {
   std::vector<win::UniqueFile> held;
 };
 
-// An older version's journal: a header naming the list it follows, and records with a CRC each.
-std::string OlderJournal(std::wstring_view list,
-                         const std::vector<std::tuple<char, uint32_t, std::wstring>>& records) {
-  std::string out("PJ2", 4);
-  PutValue(out, HashStoredList(list));
-  for (const auto& [op, position, text] : records) {
-    std::string record;
-    PutValue(record, static_cast<uint16_t>(op));
-    PutValue(record, position);
-    PutValue(record, static_cast<uint32_t>(text.size()));
-    record += JournalRecordBody(text);
-    PutValue(record, Crc32(record));
-    out += record;
-  }
-  return out;
-}
-
-// A journal of a run that could not read the history, as it left it.
-std::string AddsOnlyJournal(uint64_t generation, const std::wstring& text) {
-  JournalHeader h;
-  h.flags = JournalHeader::kAddsOnly;
-  h.generation = generation;
-  return EncodeJournalHeader(h) + JournalRecordBytes(0, JournalOp::Add, 1, text);
-}
-
 // The first start of this version reads an older version's files once into a snapshot of its own:
-// killed or its power cut at any step of it, the next start still has the older version's list.
-TEST(StorageModel, AnOlderVersionsListSurvivesAKillAtEveryStepOfTakingItOver) {
-  for (uint64_t at = 1, died = 1; died; ++at) {
-    sim::Machine m;
-    m.list = m.writtenList = sim::Machine::Value{true, L"a;", 1};
-    const std::string older = OlderJournal(L"a;", {{'A', 2, L"b"}});
-    m.names[L"history.journal"] = std::make_shared<sim::Machine::Node>(sim::Machine::Node{older, older});
-    m.durableNames = m.names;
-    m.KillAfter(at, at % 2);
-    ::Run(m, uint64_t{1} << 20).Add({L"c"});
-    died = m.Dead();
-    m.Restart();
-    const Rows rows = ::Run(m, uint64_t{1} << 20).Texts();
-    EXPECT_TRUE(rows == Rows({L"a", L"b"}) || rows == Rows({L"a", L"b", L"c"})) << "killed at " << at;
+// a kill at any step of it leaves a start that reads everything, and the entries of the run after.
+TEST(StorageFaults, AKillAnywhereInTheUpgradeLeavesAFullStart) {
+  for (uint64_t at = 1; at < 60; ++at) {
+    Env e(false);
+    e.PutList(REG_SZ, L"a;");
+    e.Put(L"history.journal", OlderJournal(L"a;", {{'A', 2, L"b"}}));
+    e.machine->KillAfter(at, false);
+    e.Start().reset();
+    const bool killed = e.machine->Dead();
+    e.machine->Restart();
+    e.machine->KillAfter(0, false);
+    auto r = e.Start();
+    EXPECT_FALSE(r->history.Partial()) << "killed at step " << at;
+    r->Add({L"x"});
+    r->history.Remove(1);
+    r.reset();
+    EXPECT_EQ(e.Start()->Texts(), (Rows{L"b", L"x"})) << "killed at step " << at;
+    if (!killed) break;
   }
 }
 
@@ -589,6 +642,132 @@ TEST(StorageFaults, NoneLosesAnEntryOrBringsOneBack) {
          e.PutList(REG_SZ, files);
        },
        {L"a", L"c"}},
+      {"an older version's journal that nobody may read: the start ends, partial, and loses nothing",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(L"history.journal", OlderJournal(L"a;", {{'A', 2, L"b"}}));
+         e.Hold(L"history.journal", false);
+         e.machine->opens = 0;
+         auto r = e.Start();
+         EXPECT_LT(e.machine->opens, 1000) << "the start read the same file again and again";
+         r->Add({L"x"});
+         r.reset();
+         e.Release();
+       },
+       {L"a", L"b", L"x"}},
+      {"an upgrade after a run that could not read the stored list: the partial run's entries once",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(L"history.journal", OlderJournal(L"a;", {{'A', 2, L"b"}}));
+         e.DenyList(true);
+         {
+           auto r = e.Start();
+           EXPECT_TRUE(r->history.Partial());
+           r->Add({L"x"});
+         }
+         e.DenyList(false);
+         EXPECT_EQ(e.Start()->Texts(), (Rows{L"a", L"b", L"x"}));
+       },
+       {L"a", L"b", L"x"}},
+      {"a plain list taken over, folded, closed; the settings store then loses the close",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"p;");
+         auto r = e.Start(64);  // folds at once: the list is no list of ours
+         r->Add({L"x"});
+         EXPECT_TRUE(r->history.Store());
+         r.reset();
+         e.machine->LoseSession();
+       },
+       {L"p", L"x"}},
+      {"a kill in the first run after taking over a plain list keeps no copy of the whole list",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"p;");
+         e.Start(64)->Add({L"x"});  // folded at once, then killed
+         e.Start();
+         EXPECT_EQ(e.Kept(), 0u);
+       },
+       {L"p", L"x"}},
+      {"an older version's fold killed while it copied the journal to .next",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         const uint64_t id = HashStoredList(L"a;");
+         std::wstring mark(sizeof(id) / sizeof(wchar_t), L'\0');
+         std::memcpy(mark.data(), &id, sizeof(id));
+         e.Put(L"history.journal",
+               OlderJournal(L"old;", {{'A', 1, L"a"}, {'S', 0, mark}, {'A', 2, L"b"}, {'A', 3, L"c"}}));
+         const std::string next = OlderJournal(L"a;", {{'A', 2, L"b"}, {'A', 3, L"c"}});
+         e.Put(L"history.journal.next", next.substr(0, next.size() - 5));
+       },
+       {L"a", L"b", L"c"}},
+      {"a close on a full disk, then a start that cannot read the stored list",
+       false,
+       [](Env& e) {
+         {
+           auto r = e.Start();
+           r->Add({L"a"});
+           e.machine->capacity = e.machine->Used();
+           r->Add({L"b"});                   // waits for room
+           EXPECT_TRUE(r->history.Store());  // the list holds it
+         }
+         e.machine->capacity = UINT64_MAX;
+         e.DenyList(true);
+         {
+           auto r = e.Start();
+           EXPECT_TRUE(r->history.Partial() || r->Texts() == (Rows{L"a", L"b"})) << r->Texts().size();
+           r->Add({L"c"});
+           (void)r->history.Store();
+         }
+         e.DenyList(false);
+       },
+       {L"a", L"b", L"c"}},
+      {"a partial run's entry removed in a run whose journal waited for room: it stays removed",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(JournalName(9), AddsOnlyJournal(9, L"x"));
+         e.machine->capacity = e.machine->Used();  // the run's journal waits for room
+         auto r = e.Start();
+         EXPECT_EQ(r->Texts(), (Rows{L"a", L"x"}));
+         r->history.Remove(2);
+         EXPECT_TRUE(r->history.Store());  // the list holds the removal
+         r.reset();                        // killed before room came back
+         e.machine->capacity = UINT64_MAX;
+       },
+       {L"a"}},
+      {"the snapshot cannot be read for a moment (an I/O error) after a run that was killed",
+       false,
+       [](Env& e) {
+         e.Start(64)->Add({L"a", L"b", std::wstring(40, L'f').c_str(), L"c"});  // folded; killed
+         std::wstring snap;
+         for (const auto& [name, node] : e.machine->names)
+           if (name.ends_with(L".snap")) snap = name;
+         ASSERT_FALSE(snap.empty());
+         e.machine->failReads.insert(snap);
+         {
+           auto r = e.Start(64);
+           EXPECT_TRUE(r->history.Partial() || r->Texts().size() == 4) << r->Texts().size();
+           r->Add({L"d"});
+         }
+         e.machine->failReads.clear();
+       },
+       {L"a", L"b", std::wstring(40, L'f'), L"c", L"d"}},
+      {"an upgrade whose journal's first name is still held by a file being deleted",
+       false,
+       [](Env& e) {
+         e.PutList(REG_SZ, L"a;");
+         e.Put(L"history.journal", OlderJournal(L"a;", {{'A', 2, L"b"}, {'A', 3, L"c"}}));
+         e.machine->pending.insert(JournalName(1));
+         auto r = e.Start();
+         EXPECT_EQ(r->Texts(), (Rows{L"a", L"b", L"c"}));
+         r->history.Remove(2);
+         r->Add({L"d"});
+       },
+       {L"a", L"c", L"d"}},
   };
   for (const auto& c : cases) {
     for (bool real : {false, true}) {
@@ -617,6 +796,100 @@ TEST(StorageFaults, AFullDiskLosesNothingOnceThereIsRoom) {
   r->Add({L"c"});
   r.reset();  // killed
   EXPECT_EQ(e.Start()->Texts(), (Rows{L"a", refused, L"c"}));
+}
+
+// A fold whose thread cannot be started (a 32-bit process with no room left for a stack)
+// is done on the caller's thread; it must still write the whole list.
+TEST(StorageFaults, AFoldWithNoThreadToRunOnWritesTheWholeList) {
+  sim::Machine m;
+  bool asked = false;
+  std::vector<void*> reserved;
+  reserved.reserve(1 << 16);
+  bool threadFailed = false;
+  {
+    History h(m.NewFolder(), m.NewList(), {200, true, [&] { return asked = true; }});
+    h.Load();
+    for (const wchar_t* t : {L"a", L"b", L"c"}) h.Add(t);
+    ASSERT_FALSE(asked);
+    {
+      std::vector<std::unique_ptr<char[]>> warm;  // freed, it stays with the heap
+      for (int i = 0; i < 4096; ++i) warm.emplace_back(new char[1024]);
+    }
+    for (SIZE_T size = SIZE_T{1} << 28; size >= (SIZE_T{1} << 16); size >>= 1)
+      while (void* p = ::VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS)) reserved.push_back(p);
+    try {
+      std::thread([] {}).join();
+    } catch (const std::system_error&) {
+      threadFailed = true;
+    }
+    h.Add(std::wstring(200, L'z'));
+    if (asked) h.Work();
+    for (void* p : reserved) ::VirtualFree(p, 0, MEM_RELEASE);
+    reserved.clear();
+    h.Store();
+  }
+  if (!threadFailed) GTEST_SKIP() << "a thread could still be started";
+  History again(m.NewFolder(), m.NewList(), {200, false, [] { return true; }});
+  again.Load();
+  Rows texts;
+  for (size_t i = 1; i <= again.Count(); ++i) texts.emplace_back(again.Text(i));
+  EXPECT_EQ(texts, (Rows{L"a", L"b", L"c", std::wstring(200, L'z')}));
+}
+
+// The settings store roams with the user (a roaming profile), the history's folder does
+// not: a list another machine stored is not dropped for this machine's own files.
+TEST(StorageFaults, AListStoredOnAnotherMachineIsNotDropped) {
+  sim::Machine a(1), b(2);
+  const auto carry = [](sim::Machine& from, sim::Machine& to) {
+    to.list = to.writtenList = from.list;
+    to.list->stamp = to.writtenList->stamp = 1000 + ++to.stamps;
+  };
+  {
+    ::Run r(a, 1 << 20);
+    r.Add({L"a1"});
+    ASSERT_TRUE(r.history.Store());
+  }
+  carry(a, b);
+  {
+    ::Run r(b, 1 << 20);
+    ASSERT_EQ(r.Texts(), (Rows{L"a1"}));
+    r.Add({L"b1"});  // killed
+  }
+  {
+    ::Run r(a, 1 << 20);
+    r.Add({L"a2", L"a3"});
+    ASSERT_TRUE(r.history.Store());
+  }
+  carry(a, b);
+  ::Run r(b, 1 << 20);
+  const Rows texts = r.Texts();
+  EXPECT_TRUE(std::find(texts.begin(), texts.end(), L"a2") != texts.end() || b.kept.size() == 1)
+      << testing::PrintToString(texts);
+}
+
+// A session whose list grows from nothing writes it whole a few times, not at every few megabytes.
+TEST(StorageFaults, SnapshotBytesWrittenInAGrowingSession) {
+  sim::Machine m;
+  bool asked = false;
+  History h(m.NewFolder(), m.NewList(), {0, false, [&] { return asked = true; }});
+  h.Load();
+  std::set<std::wstring> seen;
+  uint64_t written = 0, journaled = 0;
+  for (int i = 0; i < 40; ++i) {
+    std::wstring text(1u << 20, static_cast<wchar_t>(L'a' + i % 26));
+    text += std::to_wstring(i);
+    journaled += text.size() * sizeof(wchar_t);
+    h.Add(text);
+    while (asked) {
+      asked = false;
+      h.Work();
+    }
+    for (const auto& [name, node] : m.names)
+      if (name.ends_with(L".snap") && seen.insert(name).second) written += node->data.size();
+  }
+  std::printf("journaled %.0f MB, snapshots %zu, written in snapshots %.0f MB\n", journaled / 1e6,
+              seen.size(), written / 1e6);
+  EXPECT_LE(written, 3 * journaled);
 }
 
 }  // namespace
