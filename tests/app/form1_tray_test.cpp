@@ -1,9 +1,7 @@
-// The main window with its tray icon: the pictures at the screen's DPI, the tray's clicks, and the
-// icon gone with the session.
+// The main window with its tray icon: the tray's clicks, and the icon gone with the session.
 
 #include <tuple>
 
-#include "app/window_helpers.h"
 #include "support/test_support.h"
 #include "tray/notify_record.h"
 
@@ -11,34 +9,6 @@ namespace {
 
 using namespace testsupport;
 using Form1TrayTest = FormTest;
-
-int IconWidth(HANDLE icon) {
-  ICONINFO info{};
-  ::GetIconInfo(static_cast<HICON>(icon), &info);
-  const win::UniqueHbitmap color(info.hbmColor), mask(info.hbmMask);  // the mask is as wide as the icon
-  BITMAP bitmap{};
-  return ::GetObjectW(mask.get(), sizeof(bitmap), &bitmap) ? bitmap.bmWidth : 0;
-}
-
-// Drawn by the system at another size, a picture blurs: the window's and the tray's are loaded at
-// the sizes for the window's DPI, and again when it changes.
-TEST_F(Form1TrayTest, IconsFollowTheScreensDpi) {
-  app::Form1& f = Open();
-  for (int dpi : {0, 144, 192, 96}) {  // 0: as opened
-    RECT frame{};
-    ::GetWindowRect(f.hwnd(), &frame);
-    if (dpi)
-      ::SendMessageW(f.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
-    else
-      dpi = app::WindowDpi(f.hwnd());
-    const auto window = [&](WPARAM which) {
-      return IconWidth(reinterpret_cast<HICON>(::SendMessageW(f.hwnd(), WM_GETICON, which, 0)));
-    };
-    EXPECT_EQ(std::tuple(IconWidth(f.cSysTray1->TrayIcon()->Handle), window(ICON_SMALL), window(ICON_BIG)),
-              std::tuple(::MulDiv(16, dpi, 96), ::MulDiv(16, dpi, 96), ::MulDiv(32, dpi, 96)))
-        << dpi;
-  }
-}
 
 // Ends this thread's menu once it is open: run by the menu's own message loop.
 bool g_menuOpened = false;
