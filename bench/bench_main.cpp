@@ -915,7 +915,7 @@ int wmain(int argc, wchar_t** argv) {
   std::printf(
       "Pellucidor benchmark: medians in milliseconds; (plain design, plain/shipped) where measured\n");
   std::printf(
-      "%u processors; restore = stored list to window shown; record = one clipboard change incl. log line;\n"
+      "%u processors; restore = what a close leaves (snapshot, journals) to window shown; record = one clipboard change incl. log line;\n"
       "bytes/entry = committed private memory after restore, beyond the entries' UTF-16 text\n\n",
       static_cast<unsigned>(si.dwNumberOfProcessors));
   std::printf("%-9s %9s | %-31s | %-9s | %-31s | %-31s | %-31s | %-31s | %s\n", "", "entries", "restore",
