@@ -289,7 +289,8 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
     // the system's cache, which a power cut would lose).
     for (const Plan::Replay& r : plan.replay) (void)folder_.FlushFile(seen.journals[r.journal].name);
   }
-  if (partial_) header = JournalHeader{JournalHeader::kAddsOnly, header.generation, 0, 0, 0, header.seed, origin_};
+  if (partial_)
+    header = JournalHeader{JournalHeader::kAddsOnly, header.generation, 0, 0, 0, header.seed, origin_};
   journal_ = std::make_unique<JournalWriter>(folder_, header);
   const bool made = journal_->Open();
   if (!partial_ && plan.base == Plan::Base::kLegacy) {
@@ -321,7 +322,7 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
     journal_->Append(JournalOp::Merged, 0, MergedText(seen.journals[i].generation));
     merged_.insert(seen.journals[i].generation);
   }
-  const bool mergedOnDisk = journal_->Flush();
+  const bool mergedOnDisk = plan.addsOnly.empty() || journal_->Flush();
   if (plan.keepListAside && !list_.KeepAside()) storeAtClose_ = false;
   // Only once the run's journal is on the disk: its generation is the highest, never given again.
   if (made) {
@@ -339,7 +340,8 @@ void HistoryStore::Begin(const Seen& seen, const Plan& plan, RowStore& rows, siz
     if (j.read == Io::kOk && j.header && !j.header->AddsOnly()) journals_.push_back(j.generation);
   // Read once into a snapshot of ours: they go once it is on the disk, now or at the next fold.
   if (plan.base == Plan::Base::kLegacy) legacy_ = seen.legacy;
-  if (made && legacyOnDisk) std::erase_if(legacy_, [this](const std::wstring& name) { return folder_.Delete(name); });
+  if (made && legacyOnDisk)
+    std::erase_if(legacy_, [this](const std::wstring& name) { return folder_.Delete(name); });
   for (const Plan::Replay& r : plan.replay) chainBytes_ += seen.journals[r.journal].bytes;
   foldAt_ = options_.foldAfterBytes ? options_.foldAfterBytes : CompactionThreshold(TextBytes(rows));
   foldNow_ = plan.foldNow;
@@ -393,7 +395,8 @@ void HistoryStore::StartFold(RowStore& rows) {
   journal_ = std::move(next);
   chainBytes_ = 0;
   // Written as it stood when the new journal began, while the list goes on changing.
-  foldHeader_ = {highest_, rows.Count(), origin_, imported_, std::vector<uint64_t>(merged_.begin(), merged_.end())};
+  foldHeader_ = {highest_, rows.Count(), origin_, imported_,
+                 std::vector<uint64_t>(merged_.begin(), merged_.end())};
   foldTexts_ = rows.Pin();
   foldBytes_ = 0;
   for (std::wstring_view t : foldTexts_) foldBytes_ += t.size() * sizeof(wchar_t);
@@ -461,7 +464,8 @@ bool HistoryStore::Store(RowStore& rows) {
   (void)journal_->Open();  // its generation is settled before the list names it
   std::wstring files = EncodeFiles(rows.Pin());
   rows.Unpin();
-  const ListIdentity id = AppendIdentity(files, {journal_->header().generation, journal_->Records(), origin_});
+  const ListIdentity id =
+      AppendIdentity(files, {journal_->header().generation, journal_->Records(), origin_});
   if (!list_.Store(files)) {
     (void)journal_->Flush();
     return false;

@@ -126,7 +126,8 @@ bool RecoverLegacy(Folder& folder, const std::vector<std::wstring>& names, std::
   size_t bestFirst = 0;
   for (const LegacyJournal& j : journals) {
     const std::optional<size_t> first = After(j, id);
-    if (first && (!best || j.entries.size() - *first > best->entries.size() - bestFirst)) best = &j, bestFirst = *first;
+    if (first && (!best || j.entries.size() - *first > best->entries.size() - bestFirst))
+      best = &j, bestFirst = *first;
   }
   if (best) Apply(*best, bestFirst, best->entries.size(), rows);
   bool applied = best != nullptr;

@@ -215,7 +215,8 @@ Plan Planner::Make() {
   if (!best) best = Walk();  // a first start
   // A list that could not be read (and was not known to be the one our files end by storing) may
   // hold more than they do: a close on a full disk, a first start, an edit.
-  if (info.kind == ListValueInfo::kUnreadable || (listText && seen_.list.read && !listUsable)) p.partial = true;
+  if (info.kind == ListValueInfo::kUnreadable || (listText && seen_.list.read && !listUsable))
+    p.partial = true;
   if (!seen_.listed || best->blocked) p.partial = true;
   p.replay = best->steps;
 
@@ -231,7 +232,8 @@ Plan Planner::Make() {
   std::set<uint64_t> merged, storedWith;
   if (p.base == Plan::Base::kList && ours_)
     for (const SeenJournal& j : seen_.journals)
-      if (j.generation < ours_->generation && j.header && j.header->AddsOnly()) storedWith.insert(j.generation);
+      if (j.generation < ours_->generation && j.header && j.header->AddsOnly())
+        storedWith.insert(j.generation);
   for (const SeenSnapshot& s : seen_.snapshots)
     if (p.base == Plan::Base::kSnapshot && s.generation == p.snapshot)
       merged.insert(s.merged.begin(), s.merged.end());
