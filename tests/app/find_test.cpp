@@ -98,8 +98,9 @@ TEST_F(FindTest, FindNextF3AndShiftF3SelectTheNextRowHoldingTheText) {
 }
 
 // Ctrl+F opens the dialog wherever the keyboard is, brings it back to the front when it is open, and
-// shows the last text searched for; Escape closes it and gives the keyboard back, to the row found
-// when there is one. Hidden with the window, the dialog comes back with it.
+// shows the last text searched for; a text typed in any script finds its row; Escape closes it and
+// gives the keyboard back, to the row found when there is one. Hidden with the window, the dialog
+// comes back with it.
 TEST_F(FindTest, CtrlFOpensTheDialogEverywhereEscapeGivesTheKeyboardBackAndRowsMayChange) {
   app::Form1& f = OpenWithRows();
   const auto open = [&] { return IsOpen(); };
@@ -110,7 +111,19 @@ TEST_F(FindTest, CtrlFOpensTheDialogEverywhereEscapeGivesTheKeyboardBackAndRowsM
         "Escape", [&] { return !Dialog(); }, Dialog()));
     EXPECT_TRUE(PumpUntil([&] { return ::GetFocus() == control; })) << ::GetDlgCtrlID(control);
   }
+  // Typed with real keys beyond the ANSI code page (xdotool binds each to a spare key, kept while
+  // Wine reads it), in the other case: Enter finds the row. Pressed again while the dialog takes none.
   ASSERT_TRUE(Keys("ctrl+f", open));
+  const auto typed = [&] {
+    wchar_t text[8] = {};
+    return ::GetDlgItemTextW(Dialog(), edt1, text, 8) && std::wstring(text) == L"\u03A9";
+  };
+  for (int attempt = 0; attempt < 3 && !typed(); ++attempt) {
+    ::SetDlgItemTextW(Dialog(), edt1, L"");
+    (void)Keys("--delay 300 U03A9", typed, Dialog());
+  }
+  EXPECT_TRUE(Keys(
+      "Return", [&] { return Selected() == 3u; }, Dialog()));
   FindNext(L"treasure", false, true);
   ::SetActiveWindow(f.hwnd());
   ASSERT_EQ(::GetActiveWindow(), f.hwnd());
@@ -128,11 +141,7 @@ TEST_F(FindTest, CtrlFOpensTheDialogEverywhereEscapeGivesTheKeyboardBackAndRowsM
   wchar_t text[32] = {};
   ::GetDlgItemTextW(Dialog(), edt1, text, 32);
   EXPECT_STREQ(text, L"treasure") << "the last text searched for";
-  // Rows removed, cleared or added while it is open: Find Next looks at the rows as they are now.
-  f.ListView1.Remove(4);
-  const auto before = Selected();
-  FindNext(L"treasure", false, true);
-  EXPECT_EQ(Selected(), before) << "no row holds it now";
+  // Rows cleared or added while it is open: Find Next looks at the rows as they are now.
   f.ListView1.Clear();
   FindNext(L"treasure", false, true);
   f.ListView1.AddItem(L"treasure again");

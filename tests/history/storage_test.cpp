@@ -659,22 +659,4 @@ TEST(StorageFaults, AFoldWithNoThreadToRunOnWritesTheWholeList) {
   EXPECT_EQ(::Run(m, 200).Texts(), (Rows{L"a", L"b", L"c", std::wstring(200, L'z')}));
 }
 
-// A session whose list grows from nothing writes it whole a few times, not at every few megabytes.
-TEST(StorageFaults, SnapshotBytesWrittenInAGrowingSession) {
-  sim::Machine m;
-  ::Run r(m, 0);
-  std::set<std::wstring> seen;
-  uint64_t written = 0, journaled = 0;
-  for (int i = 0; i < 40; ++i) {
-    const std::wstring text =
-        std::wstring(1u << 20, static_cast<wchar_t>(L'a' + i % 26)) + std::to_wstring(i);
-    journaled += text.size() * sizeof(wchar_t);
-    r.history.Add(text);
-    r.Pump();
-    for (const auto& [name, node] : m.names)
-      if (name.ends_with(L".snap") && seen.insert(name).second) written += node->data.size();
-  }
-  EXPECT_LE(written, 3 * journaled) << seen.size() << " snapshots";
-}
-
 }  // namespace

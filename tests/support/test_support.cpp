@@ -42,6 +42,9 @@ bool StartProcess(std::wstring commandLine, win::UniqueHandle* process, DWORD* p
     std::printf("not started (error %lu): %ls\n", error, commandLine.c_str());
     if (error != ERROR_INTERNAL_ERROR || attempt == 3) return false;
   }
+  // A Linux program Wine starts has no process to hand back: the process handle is null and the
+  // rest holds whatever Wine left there, never a handle to close (it may be one of ours).
+  if (!pi.hProcess) return true;
   win::UniqueHandle thread(pi.hThread), owned(pi.hProcess);
   if (process) *process = std::move(owned);
   if (pid) *pid = pi.dwProcessId;
